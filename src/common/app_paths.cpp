@@ -1,0 +1,74 @@
+#include "common/app_paths.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "common/win_compat.h"
+
+std::wstring OwnExePath;
+std::wstring AppDirectory;
+
+void SetAppPaths(const std::wstring& exePath) {
+    OwnExePath = exePath;
+    AppDirectory = std::filesystem::path(exePath).parent_path().wstring();
+}
+
+bool InitAppPathsFromModule() {
+    constexpr DWORD kCapacity = 32768;
+    std::vector<wchar_t> buffer(kCapacity, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), kCapacity);
+    // A result that fills the buffer means the path was cut.
+    if (length == 0 || length >= kCapacity) return false;
+    SetAppPaths(std::wstring(buffer.data(), length));
+    return true;
+}
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool HasDriveLetter(const std::wstring& path) {
+    return path.size() >= 2 && path[1] == L':' &&
+           ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+}
+
+bool IsUnc(const std::wstring& path) {
+    return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
+}
+
+// "C:" for a drive path; "\\server\share" for a UNC path; empty otherwise.
+std::wstring DriveOf(const std::wstring& path) {
+    if (HasDriveLetter(path)) return path.substr(0, 2);
+    if (!IsUnc(path)) return {};
+    size_t end = 2;
+    for (int component = 0; component < 2 && end < path.size(); ++component) {
+        while (end < path.size() && IsSeparator(path[end])) ++end;
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+    }
+    return path.substr(0, end);
+}
+
+bool SameDrive(const std::wstring& a, const std::wstring& b) {
+    return a.size() == 2 && b.size() == 2 && (a[0] | 0x20) == (b[0] | 0x20);
+}
+
+}  // namespace
+
+std::wstring AppendPath(const std::wstring& directory, const std::wstring& right) {
+    if (IsUnc(right)) return right;
+    std::wstring rest = right;
+    if (HasDriveLetter(right)) {
+        const bool rooted = right.size() >= 3 && IsSeparator(right[2]);
+        if (rooted || !SameDrive(right.substr(0, 2), DriveOf(directory))) return right;
+        rest = right.substr(2);  // same drive, relative: append what follows the drive
+    }
+    if (!rest.empty() && IsSeparator(rest[0])) return DriveOf(directory) + rest;
+    // A bare drive ("C:") takes no separator: "C:" + "x" names x in that drive's current directory.
+    const bool needsSeparator = !directory.empty() && !IsSeparator(directory.back()) &&
+                                !(directory.size() == 2 && HasDriveLetter(directory));
+    return needsSeparator ? directory + L"\\" + rest : directory + rest;
+}
+
+std::wstring ResolveAppPath(const std::wstring& relative) {
+    return AppendPath(AppDirectory, relative);
+}

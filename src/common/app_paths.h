@@ -1,0 +1,27 @@
+#pragma once
+// The program's own location. Set once by the entry point before the window
+// exists, read-only afterwards; every file the patcher touches is located
+// from AppDirectory.
+
+#include <string>
+
+// Full path of the running executable.
+extern std::wstring OwnExePath;
+// Parent of OwnExePath: the game directory.
+extern std::wstring AppDirectory;
+
+// Sets OwnExePath to `exePath` and AppDirectory to its parent path.
+void SetAppPaths(const std::wstring& exePath);
+
+// Reads the executable's path from the system and sets both values.
+// False when the path is unavailable or longer than 32767 units.
+bool InitAppPathsFromModule();
+
+// Joins `right` to `directory` by the platform's path-append rules: an absolute
+// right side (drive with root, or UNC) replaces; a rooted right side keeps only
+// the directory's drive; another drive replaces; otherwise one backslash goes
+// between them unless the directory already ends with a separator.
+std::wstring AppendPath(const std::wstring& directory, const std::wstring& right);
+
+// AppendPath(AppDirectory, relative).
+std::wstring ResolveAppPath(const std::wstring& relative);
