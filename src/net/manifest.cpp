@@ -1,0 +1,147 @@
+#include "net/manifest.h"
+
+#include <utility>
+
+#include "common/text.h"
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool IsFieldSeparator(char c) { return c == ' ' || c == '\t'; }
+
+size_t FindSeparator(std::string_view line, size_t from) {
+    while (from < line.size() && !IsFieldSeparator(line[from])) ++from;
+    return from < line.size() ? from : std::string_view::npos;
+}
+
+size_t FindNonSeparator(std::string_view line, size_t from) {
+    while (from < line.size() && IsFieldSeparator(line[from])) ++from;
+    return from < line.size() ? from : std::string_view::npos;
+}
+
+bool IsLowerHexDigest(const std::wstring& md5) {
+    if (md5.size() != 32) return false;
+    for (wchar_t c : md5) {
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    }
+    return true;
+}
+
+bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// ".." itself, and names like "..." or ". ." that Windows trims down to a
+// parent reference (it drops trailing dots and spaces from each element).
+bool IsParentLikeElement(std::wstring_view element) {
+    size_t dots = 0;
+    for (wchar_t c : element) {
+        if (c == L'.') {
+            ++dots;
+        } else if (c != L' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+std::wstring DecodeField(std::string_view bytes) { return Utf8ToWide(std::string(bytes)); }
+
+std::wstring LineError(const wchar_t* prefix, size_t lineNumber) {
+    return prefix + std::to_wstring(lineNumber);
+}
+
+enum class LineResult { Ok, StructureError, SizeError, EntryError };
+
+// One entry line (not empty, not a comment) into `entry`.
+LineResult ParseEntryLine(std::string_view line, ManifestEntry& entry) {
+    const size_t p1 = FindSeparator(line, 0);
+    if (p1 == std::string_view::npos) return LineResult::StructureError;
+    const size_t s2 = FindNonSeparator(line, p1);
+    if (s2 == std::string_view::npos) return LineResult::StructureError;
+    const size_t e2 = FindSeparator(line, s2);
+    if (e2 == std::string_view::npos) return LineResult::StructureError;
+    const size_t s3 = FindNonSeparator(line, e2);
+    if (s3 == std::string_view::npos) return LineResult::StructureError;
+
+    if (!ParseManifestSize(line.substr(s2, e2 - s2), entry.size)) return LineResult::SizeError;
+    entry.md5 = ToLowerWide(DecodeField(line.substr(0, p1)));
+    entry.path = DecodeField(line.substr(s3));
+    for (wchar_t& c : entry.path) {
+        if (c == L'/') c = L'\\';
+    }
+    if (!IsLowerHexDigest(entry.md5) || !IsValidManifestPath(entry.path)) return LineResult::EntryError;
+    return LineResult::Ok;
+}
+
+}  // namespace
+
+bool ParseManifestSize(std::string_view field, uint64_t& size) {
+    constexpr uint64_t kMax = UINT64_MAX;
+    size_t at = 0;
+    bool negative = false;
+    if (at < field.size() && (field[at] == '+' || field[at] == '-')) {
+        negative = field[at] == '-';
+        ++at;
+    }
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (; at < field.size() && field[at] >= '0' && field[at] <= '9'; ++at, ++digits) {
+        const auto digit = static_cast<uint64_t>(field[at] - '0');
+        if (value > (kMax - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (digits == 0) return false;
+    size = negative ? 0 - value : value;  // unsigned wrap-around is the defined modulo-2^64 negation
+    return true;
+}
+
+bool IsValidManifestPath(const std::wstring& path) {
+    if (path.empty() || IsPathSeparator(path.front())) return false;
+    if (path.find(L':') != std::wstring::npos) return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = start;
+        while (end < path.size() && !IsPathSeparator(path[end])) ++end;
+        if (IsParentLikeElement(std::wstring_view(path).substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstring& error) {
+    std::string_view text(bytes.data(), bytes.size());
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+
+    const size_t entriesBefore = manifest.size();
+    size_t lineNumber = 0;
+    while (!text.empty()) {
+        const size_t lf = text.find('\n');
+        std::string_view line = text.substr(0, lf);
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+        ++lineNumber;
+
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty() || line.front() == '#') continue;
+
+        ManifestEntry entry;
+        switch (ParseEntryLine(line, entry)) {
+            case LineResult::Ok:
+                manifest.push_back(std::move(entry));
+                break;
+            case LineResult::StructureError:
+                error = LineError(L"Błędna linia manifestu: ", lineNumber);
+                return false;
+            case LineResult::SizeError:
+                error = LineError(L"Błędny rozmiar w linii manifestu: ", lineNumber);
+                return false;
+            case LineResult::EntryError:
+                error = LineError(L"Nieprawidłowy wpis manifestu w linii ", lineNumber);
+                return false;
+        }
+    }
+    if (manifest.size() == entriesBefore) {
+        error = L"Manifest nie zawiera żadnych plików.";
+        return false;
+    }
+    return true;
+}
