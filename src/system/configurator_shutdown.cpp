@@ -1,0 +1,94 @@
+#include "system/configurator_shutdown.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "common/app_paths.h"
+#include "common/handle.h"
+#include "common/text.h"
+#include "config/log.h"
+#include "system/process_shutdown.h"
+
+namespace {
+
+constexpr ShutdownPlan kConfiguratorPlan{
+    5000,
+    L"Wykryto uruchomiony konfigurator w katalogu gry. Próba normalnego zamknięcia.",
+    L"Konfigurator został zamknięty normalnie.",
+    L"Konfigurator nie zamknął się w wyznaczonym czasie. Wymuszenie zakończenia.",
+    L"Nie można zamknąć konfiguratora z katalogu gry. Zamknij go ręcznie i ponownie uruchom patcher. Błąd: ",
+    L"Nie można zakończyć procesu konfiguratora. Zamknij go ręcznie i ponownie uruchom patcher. Błąd: ",
+    L"Konfigurator nadal jest uruchomiony. Zamknij go ręcznie przed aktualizacją plików config.",
+    L"Proces konfiguratora został zakończony przed aktualizacją config.exe lub config.ini.",
+};
+
+constexpr DWORD kImagePathCapacity = 32768;
+
+std::wstring ComparablePath(const std::wstring& path) {
+    std::error_code error;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+    if (error) canonical = path;
+    return ToLowerWide(canonical.lexically_normal().wstring());
+}
+
+std::vector<std::wstring> ConfiguratorCandidates() {
+    return {ResolveAppPath(L"config.exe"), ResolveAppPath(L"OrkumiConfig.exe"),
+            ResolveAppPath(L"Zerandis_config.exe")};
+}
+
+// Empty when the process cannot be opened or its image path cannot be read.
+std::wstring ProcessImagePath(DWORD processId) {
+    KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) return {};
+    std::wstring buffer(kImagePathCapacity, L'\0');
+    DWORD size = kImagePathCapacity;
+    if (!::QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &size)) return {};
+    buffer.resize(size);
+    return buffer;
+}
+
+bool MatchesAnyCandidate(const std::wstring& imagePath, const std::vector<std::wstring>& candidates) {
+    return std::any_of(candidates.begin(), candidates.end(),
+                       [&](const std::wstring& candidate) { return IsSamePath(imagePath, candidate); });
+}
+
+}  // namespace
+
+bool IsConfiguratorFile(const ManifestEntry& entry) {
+    const size_t separator = entry.path.find_last_of(L"\\/");
+    const std::wstring name =
+        ToLowerWide(separator == std::wstring::npos ? entry.path : entry.path.substr(separator + 1));
+    return name == L"config.exe" || name == L"config.ini";
+}
+
+bool IsSamePath(const std::wstring& a, const std::wstring& b) {
+    return ComparablePath(a) == ComparablePath(b);
+}
+
+std::vector<DWORD> FindConfiguratorProcesses() {
+    std::vector<DWORD> ids;
+    const std::vector<std::wstring> candidates = ConfiguratorCandidates();
+    SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return ids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        const std::wstring imagePath = ProcessImagePath(entry.th32ProcessID);
+        if (imagePath.empty() || !MatchesAnyCandidate(imagePath, candidates)) continue;
+        ids.push_back(entry.th32ProcessID);
+        WriteLog(L"Wykryto proces konfiguratora: " + imagePath + L" | PID: " +
+                 std::to_wstring(entry.th32ProcessID));
+    }
+    snapshot.Reset();
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+bool CloseRunningConfigurators(std::wstring& errorText) {
+    return ShutdownProcesses(FindConfiguratorProcesses(), kConfiguratorPlan, errorText);
+}

@@ -1,0 +1,122 @@
+// CloseRunningGame against real stand-in game processes; takes the real
+// 8 s grace period where a game ignores the close request.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "common/app_paths.h"
+#include "common/run_flags.h"
+#include "config/log.h"
+#include "config/settings.h"
+#include "stand_in.h"
+#include "system/game_shutdown.h"
+
+namespace {
+
+using Messages = std::vector<std::wstring>;
+
+class GameShutdown : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetAppPaths(app_.File(L"Zerandis_Patcher.exe"));
+        Settings.gameExe = L"Zerandis.exe";
+        CancelRequested = false;
+    }
+    void TearDown() override { CancelRequested = false; }
+
+    TempDirectory app_{L"game"};
+    TempDirectory elsewhere_{L"elsewhere"};
+    std::wstring errorText_ = L"untouched";
+};
+
+TEST_F(GameShutdown, NoGameRunningReturnsAtOnceAndLogsNothing) {
+    Settings.gameExe = L"NoSuchGame_7f3.exe";
+    const auto start = ::GetTickCount64();
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    EXPECT_LT(ElapsedMs(start), 2000u);
+    EXPECT_EQ(errorText_, L"untouched");
+    EXPECT_FALSE(std::filesystem::exists(LogFilePath()));
+}
+
+TEST_F(GameShutdown, GameThatClosesIsNotTerminated) {
+    StandIn game(app_.File(L"Zerandis.exe"), L"close");
+    ASSERT_TRUE(game.Valid());
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    EXPECT_EQ(game.WaitExitCode(5000), kStandInClosedExitCode);
+    EXPECT_EQ(errorText_, L"untouched");
+    EXPECT_EQ(LogMessages(), (Messages{L"Wykryto uruchomioną grę. Próba normalnego zamknięcia.",
+                                       L"Gra została zamknięta normalnie."}));
+}
+
+TEST_F(GameShutdown, GameThatIgnoresCloseIsForcedAfterTheGracePeriod) {
+    StandIn game(app_.File(L"Zerandis.exe"), L"ignore");
+    ASSERT_TRUE(game.Valid());
+    const auto start = ::GetTickCount64();
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    const auto elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 7500u);
+    EXPECT_LT(elapsed, 20000u);
+    EXPECT_EQ(game.WaitExitCode(5000), 0u);
+    EXPECT_EQ(errorText_, L"untouched");
+    EXPECT_EQ(LogMessages(), (Messages{L"Wykryto uruchomioną grę. Próba normalnego zamknięcia.",
+                                       L"Gra nie zamknęła się w wyznaczonym czasie. Wymuszenie zakończenia.",
+                                       L"Proces gry został zakończony przed aktualizacją."}));
+}
+
+TEST_F(GameShutdown, GracePeriodWaitsForTheSlowerOfTwoGames) {
+    StandIn quick(app_.File(L"Zerandis.exe"), L"close");
+    StandIn slow(elsewhere_.File(L"ZERANDIS.EXE"), L"1500");
+    ASSERT_TRUE(quick.Valid() && slow.Valid());
+    const auto start = ::GetTickCount64();
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    const auto elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 1400u);
+    EXPECT_LT(elapsed, 7500u);
+    EXPECT_EQ(quick.WaitExitCode(5000), kStandInClosedExitCode);
+    EXPECT_EQ(slow.WaitExitCode(5000), kStandInClosedExitCode);
+    EXPECT_EQ(LogMessages().back(), L"Gra została zamknięta normalnie.");
+}
+
+TEST_F(GameShutdown, TwoGamesBothAskedAndTheStubbornOneForced) {
+    StandIn polite(app_.File(L"Zerandis.exe"), L"close");
+    StandIn stubborn(elsewhere_.File(L"Zerandis.exe"), L"ignore");
+    ASSERT_TRUE(polite.Valid() && stubborn.Valid());
+    const auto start = ::GetTickCount64();
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    EXPECT_GE(ElapsedMs(start), 7500u);
+    EXPECT_EQ(polite.WaitExitCode(5000), kStandInClosedExitCode);
+    EXPECT_EQ(stubborn.WaitExitCode(5000), 0u);
+    EXPECT_EQ(LogMessages().back(), L"Proces gry został zakończony przed aktualizacją.");
+}
+
+TEST_F(GameShutdown, CancelDuringTheGracePeriodLeavesTheGameRunning) {
+    StandIn game(app_.File(L"Zerandis.exe"), L"ignore");
+    ASSERT_TRUE(game.Valid());
+    std::thread canceller([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        CancelRequested = true;
+    });
+    const auto start = ::GetTickCount64();
+    const bool closed = CloseRunningGame(errorText_);
+    const auto elapsed = ElapsedMs(start);
+    canceller.join();
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(errorText_, L"Operacja została anulowana.");
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 5000u);
+    EXPECT_TRUE(game.Running());
+    EXPECT_EQ(LogMessages(), (Messages{L"Wykryto uruchomioną grę. Próba normalnego zamknięcia."}));
+}
+
+TEST_F(GameShutdown, SettingWithDirectoryMatchesByFileNameInAnyDirectory) {
+    Settings.gameExe = L"bin\\Zerandis.exe";
+    StandIn game(elsewhere_.File(L"Zerandis.exe"), L"close");
+    ASSERT_TRUE(game.Valid());
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    EXPECT_EQ(game.WaitExitCode(5000), kStandInClosedExitCode);
+    EXPECT_EQ(LogMessages().back(), L"Gra została zamknięta normalnie.");
+}
+
+}  // namespace
