@@ -1,0 +1,25 @@
+#pragma once
+// Response bodies from the update server: into memory (the manifest) or into a file.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Receives the total number of bytes written to the file so far in this call.
+using DownloadProgressCallback = std::function<void(std::uint64_t)>;
+
+// The most FetchToMemory accepts: 16 MiB, a body of exactly this size included.
+inline constexpr std::uint64_t kFetchToMemoryLimit = 16777216;
+
+// Reads the whole body of `url` into `bytes` (emptied once the request is
+// open). False with `error` on any failure, an oversized body, or a cancel;
+// `bytes` then holds what had been read.
+bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstring& error);
+
+// Streams the body of `url` into `path` (created or truncated only once the
+// request succeeded) and calls `onProgress` after every write. False with
+// `error` on any failure or a cancel; the partly written file is left for the
+// caller to remove.
+bool DownloadToFile(const std::wstring& url, const std::wstring& path,
+                    const DownloadProgressCallback& onProgress, std::wstring& error);
