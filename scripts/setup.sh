@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth x11-utils imagemagick
-  nginx-light openssl
+  nginx-light openssl curl
   python3 python3-pytest
   googletest
   coreutils procps

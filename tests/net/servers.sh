@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Starts or stops the network test servers of one build tree:
+#   servers.sh start STATE_DIR WINE_RUN TRUST_CA_EXE
+#   servers.sh stop  STATE_DIR
+# start makes the test PKI (once), trusts its CA inside the Wine prefix, starts
+# the scripted TLS server and nginx on free ports of 127.0.0.1 and writes
+# STATE_DIR/servers.env (KEY=VALUE: ports, paths). Nothing outside STATE_DIR
+# and the build tree's Wine prefix is touched.
+set -euo pipefail
+action=$1
+state=$2
+here=$(cd "$(dirname "$0")" && pwd)
+py=/usr/bin/python3
+
+stop_pid() {  # stop_pid FILE
+  if [ -s "$1" ]; then
+    kill "$(cat "$1")" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$(cat "$1")" 2>/dev/null || break; sleep 0.1; done
+    rm -f "$1"
+  fi
+}
+
+free_port() {
+  "$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+start_nginx() {
+  local port=$1 root=$state/nginx
+  mkdir -p "$root/logs" "$root/temp" "$state/www"
+  cat >"$root/nginx.conf" <<CONF
+daemon on;
+user root;
+worker_processes 1;
+pid $root/nginx.pid;
+error_log $root/logs/error.log warn;
+events { worker_connections 64; }
+http {
+  access_log $root/logs/access.log;
+  client_body_temp_path $root/temp/body;
+  proxy_temp_path $root/temp/proxy;
+  fastcgi_temp_path $root/temp/fastcgi;
+  uwsgi_temp_path $root/temp/uwsgi;
+  scgi_temp_path $root/temp/scgi;
+  default_type application/octet-stream;
+  sendfile on;
+  server {
+    listen 127.0.0.1:$port ssl;
+    server_name localhost;
+    ssl_certificate $state/certs/server.crt;
+    ssl_certificate_key $state/certs/server.key;
+    ssl_protocols TLSv1.2;
+    root $state/www;
+  }
+}
+CONF
+  nginx -e "$root/logs/error.log" -p "$root" -c "$root/nginx.conf" </dev/null >/dev/null 2>&1
+}
+
+case "$action" in
+  start)
+    wine_run=$3
+    trust_ca=$4
+    mkdir -p "$state"
+    "$here/make_certs.sh" "$state/certs"
+    "$wine_run" "$trust_ca" "Z:$state/certs/ca.der" </dev/null
+    stop_pid "$state/tls_server.pid"
+    stop_pid "$state/nginx/nginx.pid"
+    rm -f "$state/servers.env" "$state/scripted.env"
+    "$py" "$here/tls_server.py" "$state/certs" "$state/scripted.env" "$state/requests.jsonl" \
+      </dev/null >"$state/tls_server.log" 2>&1 &
+    echo $! >"$state/tls_server.pid"
+    mkdir -p "$state/www"
+    printf 'hello from nginx\n' >"$state/www/hello.txt"
+    nginx_port=$(free_port)
+    start_nginx "$nginx_port"
+    for _ in $(seq 100); do [ -s "$state/scripted.env" ] && break; sleep 0.1; done
+    [ -s "$state/scripted.env" ] || { echo "tls_server did not start" >&2; cat "$state/tls_server.log" >&2; exit 1; }
+    [ -s "$state/nginx/nginx.pid" ] || { echo "nginx did not start" >&2; cat "$state/nginx/logs/error.log" >&2; exit 1; }
+    { cat "$state/scripted.env"
+      echo "NGINX_PORT=$nginx_port"
+      echo "WWW_DIR=$state/www"
+      echo "CA_CERT=$state/certs/ca.crt"; } >"$state/servers.env.tmp"
+    mv "$state/servers.env.tmp" "$state/servers.env"
+    ;;
+  stop)
+    stop_pid "$state/tls_server.pid"
+    stop_pid "$state/nginx/nginx.pid"
+    rm -f "$state/servers.env"
+    ;;
+  *)
+    echo "usage: $0 start STATE_DIR WINE_RUN TRUST_CA_EXE | stop STATE_DIR" >&2
+    exit 2
+    ;;
+esac
