@@ -1,5 +1,6 @@
 #include "net/transfer.h"
 
+#include <cwchar>
 #include <memory>
 
 #include "common/handle.h"
@@ -11,6 +12,19 @@ namespace {
 
 constexpr DWORD kDownloadBufferSize = 1048576;
 constexpr wchar_t kCancelledText[] = L"Operacja anulowana.";
+
+// The body length the server announced, or false when it named none (chunked).
+bool AnnouncedLength(HINTERNET request, std::uint64_t& length) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text);
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                               text, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    wchar_t* end = nullptr;
+    length = std::wcstoull(text, &end, 10);
+    return end != text && *end == L'\0';
+}
 
 }  // namespace
 
@@ -29,7 +43,16 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
             error = L"WinHttpQueryDataAvailable: " + WindowsErrorText(code);
             return false;
         }
-        if (available == 0) return true;
+        if (available == 0) {
+            // Wine ends a body cut short by the server as if it were complete;
+            // a manifest missing its tail must not pass for a whole one.
+            std::uint64_t announced = 0;
+            if (AnnouncedLength(handles.request.Get(), announced) && announced != bytes.size()) {
+                error = L"WinHttpReadData: " + WindowsErrorText(ERROR_WINHTTP_CONNECTION_ERROR);
+                return false;
+            }
+            return true;
+        }
         // Judged on the announced count, so an oversized body is never buffered.
         if (bytes.size() + static_cast<std::uint64_t>(available) > kFetchToMemoryLimit) {
             error = L"Manifest jest zbyt duży.";
