@@ -2,6 +2,8 @@
 //   download_bench lib  URL FILE   DownloadToFile
 //   download_bench bare URL FILE   the least a WinHTTP download can do: one
 //                                  request, a 1 MiB ReadData loop, WriteFile
+//   download_bench bare_settings URL FILE   the same with the patcher's
+//                                  time-outs and TLS 1.2-only option
 // The memory figures are this process's PeakPagefileUsage and PrivateUsage.
 #include <chrono>
 #include <cstdio>
@@ -16,7 +18,8 @@
 
 namespace {
 
-bool BareDownload(const std::wstring& url, const std::wstring& path, std::uint64_t& total) {
+bool BareDownload(const std::wstring& url, const std::wstring& path, bool patcherSettings,
+                  std::uint64_t& total) {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -26,6 +29,11 @@ bool BareDownload(const std::wstring& url, const std::wstring& path, std::uint64
     const std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
     WinHttpHandle session(::WinHttpOpen(L"bare", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (patcherSettings) {
+        ::WinHttpSetTimeouts(session.Get(), 10000, 10000, 15000, 30000);
+        DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        ::WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+    }
     WinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
     WinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", object.c_str(), nullptr,
                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -59,8 +67,8 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring error;
     const auto start = std::chrono::steady_clock::now();
     bool ok;
-    if (mode == L"bare") {
-        ok = BareDownload(argv[2], argv[3], total);
+    if (mode == L"bare" || mode == L"bare_settings") {
+        ok = BareDownload(argv[2], argv[3], mode == L"bare_settings", total);
     } else {
         ok = DownloadToFile(argv[2], argv[3], [&](std::uint64_t count) { total = count; }, error);
     }

@@ -8,14 +8,17 @@
 # and the build tree's Wine prefix is touched.
 set -euo pipefail
 action=$1
-state=$2
+mkdir -p "$2"
+state=$(cd "$2" && pwd)  # nginx and Wine need absolute paths
 here=$(cd "$(dirname "$0")" && pwd)
 py=/usr/bin/python3
 
 stop_pid() {  # stop_pid FILE
   if [ -s "$1" ]; then
-    kill "$(cat "$1")" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$(cat "$1")" 2>/dev/null || break; sleep 0.1; done
+    local pid
+    pid=$(cat "$1")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     rm -f "$1"
   fi
 }
