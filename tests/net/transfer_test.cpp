@@ -181,7 +181,7 @@ TEST_F(DownloadToFileTest, CancelDuringDownloadKeepsExactlyTheCountedBytes) {
     EXPECT_EQ(d.error, L"Operacja anulowana.");
     ASSERT_EQ(d.progress.size(), 1u);
     EXPECT_LT(d.progress.back(), 8000000u);
-    EXPECT_EQ(ReadWholeFile(target), PatternBytes(d.progress.back()));
+    EXPECT_EQ(ReadWholeFile(target), PatternBytes(static_cast<std::size_t>(d.progress.back())));
 }
 
 TEST_F(DownloadToFileTest, CancelBeforeTheCallLeavesAnEmptyFile) {
