@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <vector>
 
 #include "config/error_text.h"
 #include "common/text.h"
@@ -43,6 +44,27 @@ Outcome Open(const std::wstring& url) {
     std::wstring error = kUntouched;
     const bool ok = OpenHttpsRequest(url, handles, error);
     return {ok, error};
+}
+
+std::vector<HINTERNET> closedHandles;
+
+void CALLBACK RecordClosing(HINTERNET handle, DWORD_PTR, DWORD status, LPVOID, DWORD) {
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) closedHandles.push_back(handle);
+}
+
+TEST(WinHttpHandleOwner, MoveTransfersAndResetCloses) {
+    WinHttpHandle first(::WinHttpOpen(L"t", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
+    ASSERT_TRUE(first);
+    const HINTERNET raw = first.Get();
+    WinHttpHandle second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(second.Get(), raw);
+
+    closedHandles.clear();
+    ::WinHttpSetStatusCallback(raw, RecordClosing, WINHTTP_CALLBACK_FLAG_HANDLES, 0);
+    second.Reset();
+    EXPECT_FALSE(second);
+    EXPECT_EQ(closedHandles, std::vector<HINTERNET>{raw});
 }
 
 TEST(HttpsRequestUrl, PlainHttpIsRefusedBeforeAnyHandleOpens) {
