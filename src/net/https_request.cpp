@@ -96,8 +96,8 @@ bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std
         error = L"WinHttpOpenRequest: " + WindowsErrorText(code);
         return false;
     }
-    // ALWAYS, not the default DISALLOW_HTTPS_TO_HTTP: the server may hand
-    // files off to a plain-HTTP mirror; size and MD5 are checked afterwards.
+    // ALWAYS rather than the default DISALLOW_HTTPS_TO_HTTP: a redirect to a
+    // plain-HTTP mirror is followed too.
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS;
     ::WinHttpSetOption(handles.request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
 
