@@ -115,6 +115,8 @@ bool ParseManifestSize(std::string_view field, uint64_t& size) {
 bool IsValidManifestPath(const std::wstring& path) {
     if (path.empty() || IsPathSeparator(path.front())) return false;
     if (path.find(L':') != std::wstring::npos) return false;
+    // Every file call would cut the name at a NUL and so write another file than the one listed.
+    if (path.find(L'\0') != std::wstring::npos) return false;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = start;

@@ -23,7 +23,7 @@ using Manifest = std::vector<ManifestEntry>;
 bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstring& error);
 
 // True for a non-empty relative path that cannot leave the game directory:
-// no leading separator, no ":", no ".." element (nor one of dots and spaces
+// no leading separator, no ":" or NUL, no ".." element (nor one of dots and spaces
 // that Windows would resolve like "..").
 bool IsValidManifestPath(const std::wstring& path);
 

@@ -174,6 +174,8 @@ TEST(IsValidManifestPath, Rule) {
                                 L" ..", L"....\\x"}) {
         EXPECT_FALSE(IsValidManifestPath(path)) << path;
     }
+    EXPECT_FALSE(IsValidManifestPath(std::wstring(L"a\0b", 3)));
+    EXPECT_EQ(Parse(Line("1", std::string("data/a\0.pak", 10))).error, EntryError(1));
 }
 
 }  // namespace
