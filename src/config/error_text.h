@@ -1,4 +1,5 @@
 #pragma once
+// Text of Windows error codes, for the end of the program's failure messages.
 
 #include <cstdint>
 #include <string>

@@ -82,11 +82,15 @@ std::wstring FormatLogTimestamp(const SYSTEMTIME& time) {
 }
 
 void WriteLog(const std::wstring& message) {
-    std::lock_guard<std::mutex> lock(LogMutex());
-    const std::wstring clean = SanitizeLogMessage(message);
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    const std::string line = WideToUtf8(FormatLogTimestamp(now) + clean);
-    if (line.empty()) return;
-    AppendLine(line);
+    // Out of memory (or a failing mutex) loses the line; it never reaches the caller.
+    try {
+        std::lock_guard<std::mutex> lock(LogMutex());
+        const std::wstring clean = SanitizeLogMessage(message);
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        const std::string line = WideToUtf8(FormatLogTimestamp(now) + clean);
+        if (line.empty()) return;
+        AppendLine(line);
+    } catch (...) {
+    }
 }

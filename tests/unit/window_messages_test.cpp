@@ -110,17 +110,6 @@ protected:
     HWND window_ = nullptr;
 };
 
-TEST_F(WindowMessages, ValuesFollowWmApp) {
-    EXPECT_EQ(WM_PATCHER_STATUS, 0x8001u);
-    EXPECT_EQ(WM_PATCHER_DETAIL, 0x8002u);
-    EXPECT_EQ(WM_PATCHER_COUNTS, 0x8003u);
-    EXPECT_EQ(WM_PATCHER_TOTAL_PROGRESS, 0x8004u);
-    EXPECT_EQ(WM_PATCHER_DONE, 0x8005u);
-    EXPECT_EQ(WM_PATCHER_EXIT, 0x8006u);
-    EXPECT_EQ(WM_PATCHER_FILE_PROGRESS, 0x8007u);
-    EXPECT_EQ(WM_PATCHER_RATE, 0x8008u);
-}
-
 TEST_F(WindowMessages, TextsFromAWorkerArriveInOrderAndAreFreed) {
     const std::wstring rate = L"Szacowany czas do końca: obliczanie...    Twoja prędkość pobierania: oczekiwanie na dane";
     std::vector<std::pair<int, std::wstring>> posted;
