@@ -69,6 +69,11 @@ std::wstring AppendPath(const std::wstring& directory, const std::wstring& right
     return needsSeparator ? directory + L"\\" + rest : directory + rest;
 }
 
+std::wstring FileNamePart(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
 std::wstring ResolveAppPath(const std::wstring& relative) {
     return AppendPath(AppDirectory, relative);
 }

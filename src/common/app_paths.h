@@ -23,5 +23,8 @@ bool InitAppPathsFromModule();
 // between them unless the directory already ends with a separator.
 std::wstring AppendPath(const std::wstring& directory, const std::wstring& right);
 
+// The text after the last "\\" or "/" of `path` (all of it when there is none).
+std::wstring FileNamePart(const std::wstring& path);
+
 // AppendPath(AppDirectory, relative).
 std::wstring ResolveAppPath(const std::wstring& relative);

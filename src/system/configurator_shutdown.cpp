@@ -1,7 +1,5 @@
 #include "system/configurator_shutdown.h"
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -58,9 +56,7 @@ bool MatchesAnyCandidate(const std::wstring& imagePath, const std::vector<std::w
 }  // namespace
 
 bool IsConfiguratorFile(const ManifestEntry& entry) {
-    const size_t separator = entry.path.find_last_of(L"\\/");
-    const std::wstring name =
-        ToLowerWide(separator == std::wstring::npos ? entry.path : entry.path.substr(separator + 1));
+    const std::wstring name = ToLowerWide(FileNamePart(entry.path));
     return name == L"config.exe" || name == L"config.ini";
 }
 
@@ -71,19 +67,12 @@ bool IsSamePath(const std::wstring& a, const std::wstring& b) {
 std::vector<DWORD> FindConfiguratorProcesses() {
     std::vector<DWORD> ids;
     const std::vector<std::wstring> candidates = ConfiguratorCandidates();
-    SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-         more = ::Process32NextW(snapshot.Get(), &entry)) {
-        const std::wstring imagePath = ProcessImagePath(entry.th32ProcessID);
+    for (const RunningProcess& process : SnapshotProcesses()) {
+        const std::wstring imagePath = ProcessImagePath(process.id);
         if (imagePath.empty() || !MatchesAnyCandidate(imagePath, candidates)) continue;
-        ids.push_back(entry.th32ProcessID);
-        WriteLog(L"Wykryto proces konfiguratora: " + imagePath + L" | PID: " +
-                 std::to_wstring(entry.th32ProcessID));
+        ids.push_back(process.id);
+        WriteLog(L"Wykryto proces konfiguratora: " + imagePath + L" | PID: " + std::to_wstring(process.id));
     }
-    snapshot.Reset();
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;

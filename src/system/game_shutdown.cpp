@@ -1,8 +1,6 @@
 #include "system/game_shutdown.h"
 
-#include <tlhelp32.h>
-
-#include "common/handle.h"
+#include "common/app_paths.h"
 #include "common/text.h"
 #include "config/settings.h"
 #include "system/process_shutdown.h"
@@ -22,21 +20,13 @@ constexpr ShutdownPlan kGamePlan{
 
 }  // namespace
 
-std::wstring GameImageName(const std::wstring& gameExe) {
-    const size_t separator = gameExe.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? gameExe : gameExe.substr(separator + 1);
-}
+std::wstring GameImageName(const std::wstring& gameExe) { return FileNamePart(gameExe); }
 
 std::vector<DWORD> FindProcessesByImageName(const std::wstring& imageName) {
     std::vector<DWORD> ids;
-    SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
     const std::wstring wanted = ToLowerWide(imageName);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-         more = ::Process32NextW(snapshot.Get(), &entry)) {
-        if (ToLowerWide(entry.szExeFile) == wanted) ids.push_back(entry.th32ProcessID);
+    for (const RunningProcess& process : SnapshotProcesses()) {
+        if (ToLowerWide(process.exeFile) == wanted) ids.push_back(process.id);
     }
     return ids;
 }

@@ -1,5 +1,7 @@
 #include "system/process_shutdown.h"
 
+#include <tlhelp32.h>
+
 #include "common/handle.h"
 #include "common/run_flags.h"
 #include "config/error_text.h"
@@ -69,6 +71,19 @@ bool TerminateOne(DWORD id, const ShutdownPlan& plan, std::wstring& errorText) {
 }
 
 }  // namespace
+
+std::vector<RunningProcess> SnapshotProcesses() {
+    std::vector<RunningProcess> processes;
+    SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return processes;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        processes.push_back({entry.th32ProcessID, entry.szExeFile});
+    }
+    return processes;
+}
 
 BOOL CALLBACK PostCloseToProcessWindows(HWND window, LPARAM processId) noexcept {
     DWORD owner = 0;

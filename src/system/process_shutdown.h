@@ -20,6 +20,16 @@ struct ShutdownPlan {
     const wchar_t* forcedLog;        // logged when the forced phase left none running
 };
 
+// One process of a Tool Help snapshot.
+struct RunningProcess {
+    DWORD id;
+    std::wstring exeFile;  // executable file name as the snapshot reports it
+};
+
+// Every process of a fresh snapshot, in snapshot order; empty when no snapshot
+// can be taken.
+std::vector<RunningProcess> SnapshotProcesses();
+
 // EnumWindows callback: `processId` points to one DWORD; posts WM_CLOSE to the
 // window when that process owns it. Always continues the enumeration.
 BOOL CALLBACK PostCloseToProcessWindows(HWND window, LPARAM processId) noexcept;

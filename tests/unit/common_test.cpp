@@ -50,6 +50,12 @@ TEST(AppPaths, ModulePathIsThisTestProgram) {
     EXPECT_EQ(OwnExePath.substr(0, AppDirectory.size()), AppDirectory);
 }
 
+TEST(AppPaths, FileNamePartIsTheTextAfterTheLastSeparator) {
+    EXPECT_EQ(FileNamePart(L"data\\sub/config.INI"), L"config.INI");
+    EXPECT_EQ(FileNamePart(L"Zerandis.exe"), L"Zerandis.exe");
+    EXPECT_EQ(FileNamePart(L"bin\\"), L"");
+}
+
 TEST(Text, ToLowerWideTouchesOnlyAsciiLetters) {
     EXPECT_EQ(ToLowerWide(L"ABCXYZ abc 09 @[`{"), L"abcxyz abc 09 @[`{");
     EXPECT_EQ(ToLowerWide(L"ŁÓDŹ Config.EXE"), L"ŁÓdŹ config.exe");
