@@ -32,7 +32,8 @@ std::wstring BuildFileUrl(const std::wstring& baseUrl, const std::wstring& relat
     for (wchar_t& c : path) {
         if (c == L'\\') c = L'/';
     }
-    path.erase(0, path.find_first_not_of(L'/') == std::wstring::npos ? path.size() : path.find_first_not_of(L'/'));
+    const size_t firstKept = path.find_first_not_of(L'/');
+    path.erase(0, firstKept == std::wstring::npos ? path.size() : firstKept);
     return baseUrl + PercentEncode(path);
 }
 
