@@ -48,16 +48,30 @@ std::wstring ServerBase(const std::string& portKey, const wchar_t* host) {
     return scheme + host + L":" + Utf8ToWide(NetEnvValue(portKey));
 }
 
-std::vector<RecordedRequest> RequestsFor(const std::string& path) {
+namespace {
+
+template <typename Match>
+std::vector<RecordedRequest> RecordedRequests(Match matches) {
     std::vector<RecordedRequest> found;
     std::ifstream in(WinePath(NetEnvValue("REQUEST_LOG")));
     std::string line;
     while (std::getline(in, line)) {
-        if (JsonField(line, "path") != path) continue;
+        const std::string path = JsonField(line, "path");
+        if (!matches(path)) continue;
         found.push_back({JsonField(line, "listener"), path, JsonField(line, "user_agent"),
                          JsonField(line, "tls")});
     }
     return found;
+}
+
+}  // namespace
+
+std::vector<RecordedRequest> RequestsFor(const std::string& path) {
+    return RecordedRequests([&](const std::string& recorded) { return recorded == path; });
+}
+
+std::vector<RecordedRequest> RequestsWithPrefix(const std::string& prefix) {
+    return RecordedRequests([&](const std::string& recorded) { return recorded.rfind(prefix, 0) == 0; });
 }
 
 std::wstring MakeTempDir(const std::wstring& tag) {

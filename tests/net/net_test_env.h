@@ -22,6 +22,9 @@ std::wstring ServerBase(const std::string& portKey, const wchar_t* host = L"loca
 // Every request the scripted server has recorded so far whose path is `path`.
 std::vector<RecordedRequest> RequestsFor(const std::string& path);
 
+// Every request recorded so far whose path (with the query) starts with `prefix`.
+std::vector<RecordedRequest> RequestsWithPrefix(const std::string& prefix);
+
 // A fresh empty directory under the system temp folder.
 std::wstring MakeTempDir(const std::wstring& tag);
 

@@ -69,7 +69,8 @@ case "$action" in
     stop_pid "$state/tls_server.pid"
     stop_pid "$state/nginx/nginx.pid"
     rm -f "$state/servers.env" "$state/scripted.env"
-    "$py" "$here/tls_server.py" "$state/certs" "$state/scripted.env" "$state/requests.jsonl" \
+    mkdir -p "$state/www/site"
+    "$py" "$here/tls_server.py" "$state/certs" "$state/scripted.env" "$state/requests.jsonl" "$state/www" \
       </dev/null >"$state/tls_server.log" 2>&1 &
     echo $! >"$state/tls_server.pid"
     mkdir -p "$state/www"

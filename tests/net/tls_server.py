@@ -14,6 +14,13 @@ Every listener serves the same routes:
   /bytes/<n>                  n bytes, byte i = i % 251
   /cut/<announced>/<sent>     Content-Length <announced>, <sent> bytes, then close
   /slow/<n>/<chunk>/<ms>      n bytes in chunks of <chunk>, <ms> apart
+  /site/<path>                the file WWW_DIR/site/<path> (percent-decoded, query
+                              ignored). When <path>.plan exists, each request takes
+                              its first line and does what it says: "ok" (the file),
+                              "stale" (<path>.stale, or the file with its first byte
+                              changed), "cut" (Content-Length of the file, half of it,
+                              then an abrupt close), "status <code>"; an empty plan
+                              serves the file.
 Each request becomes one JSON line in REQUEST_LOG: listener, path (with the
 query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP).
 """
@@ -30,6 +37,7 @@ from http.server import BaseHTTPRequestHandler, HTTPServer
 from socketserver import ThreadingMixIn
 
 LOG_LOCK = threading.Lock()
+PLAN_LOCK = threading.Lock()
 PATTERN = bytes(i % 251 for i in range(251 * 4096))
 
 
@@ -110,6 +118,8 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             # An abrupt close: no TLS close_notify, like a dropped connection.
             self.connection.shutdown(socket.SHUT_RDWR)
+        elif kind == "site" and len(parts) >= 2:
+            self.site(parts[1:])
         elif kind == "slow" and len(parts) == 4:
             n = int(parts[1])
             self.send_response(200)
@@ -120,13 +130,63 @@ class Handler(BaseHTTPRequestHandler):
             self.send_plain(404, b"not found")
 
 
+    def site(self, parts):
+        names = [urllib.parse.unquote(p, encoding="utf-8", errors="strict") for p in parts]
+        if any(n in ("", ".", "..") for n in names):
+            self.send_plain(404, b"not found")
+            return
+        path = os.path.join(self.server.www, "site", *names)
+        action = next_planned_action(path + ".plan")
+        if action.startswith("status "):
+            self.send_plain(int(action.split()[1]), action.encode())
+            return
+        try:
+            with open(path, "rb") as f:
+                body = f.read()
+        except OSError:
+            self.send_plain(404, b"not found")
+            return
+        if action == "stale":
+            if os.path.exists(path + ".stale"):
+                with open(path + ".stale", "rb") as f:
+                    body = f.read()
+            elif body:
+                body = bytes([body[0] ^ 0xFF]) + body[1:]
+        if action == "cut":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body[:len(body) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        self.send_plain(200, body)
+
+
+def next_planned_action(plan_path):
+    """Takes the first line of a plan file; "ok" when there is none left."""
+    with PLAN_LOCK:
+        try:
+            with open(plan_path, encoding="utf-8") as f:
+                lines = f.read().splitlines()
+        except OSError:
+            return "ok"
+        if not lines:
+            return "ok"
+        with open(plan_path, "w", encoding="utf-8") as f:
+            f.write("".join(line + "\n" for line in lines[1:]))
+        return lines[0].strip() or "ok"
+
+
 class Server(ThreadingMixIn, HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, name, context, log_path):
+    def __init__(self, name, context, log_path, www):
         super().__init__(("127.0.0.1", 0), Handler)
         self.name = name
+        self.www = www
         self.context = context
         self.log_path = log_path
 
@@ -155,7 +215,7 @@ def tls_context(certs, name, legacy=False):
 
 
 def main():
-    certs, env_path, log_path = sys.argv[1:4]
+    certs, env_path, log_path, www = sys.argv[1:5]
     open(log_path, "w").close()
     listeners = {
         "SCRIPTED": tls_context(certs, "server"),
@@ -166,7 +226,7 @@ def main():
     }
     lines = [f"REQUEST_LOG={log_path}"]
     for name, ctx in listeners.items():
-        server = Server(name.lower(), ctx, log_path)
+        server = Server(name.lower(), ctx, log_path, www)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         lines.append(f"{name}_PORT={server.server_address[1]}")
     tmp = env_path + ".tmp"

@@ -1,0 +1,56 @@
+#include "update/check_phase.h"
+
+#include <algorithm>
+
+#include "app/window_messages.h"
+#include "common/app_paths.h"
+#include "common/run_flags.h"
+#include "common/text.h"
+#include "common/win_compat.h"
+#include "net/file_md5.h"
+
+bool IsLocalFileCurrent(const ManifestEntry& entry, const std::wstring& localPath, bool& cancelled) {
+    cancelled = false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(localPath.c_str(), GetFileExInfoStandard, &data)) return false;
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return false;
+    const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size != entry.size) return false;  // a wrong size is never read
+    std::wstring md5;
+    std::wstring md5Error;
+    if (!ComputeFileMd5(localPath, md5, md5Error)) {
+        // An unreadable file is simply downloaded again; its error is of no use to the player.
+        cancelled = CancelRequested.load();
+        return false;
+    }
+    return md5 == entry.md5;
+}
+
+StepResult CheckLocalFiles(RunContext& run) {
+    run.downloadList.reserve(run.manifest.size());
+    for (const ManifestEntry& entry : run.manifest) {
+        if (CancelRequested.load()) return StepResult::RunOver;
+        PostWindowText(WM_PATCHER_STATUS, L"Sprawdzanie plików...");
+        PostWindowText(WM_PATCHER_DETAIL, entry.path);
+        PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
+        bool cancelled = false;
+        if (IsLocalFileCurrent(entry, ResolveAppPath(entry.path), cancelled)) continue;
+        if (cancelled) return StepResult::RunOver;
+        run.downloadList.push_back(entry);
+    }
+    return StepResult::Next;
+}
+
+void OrderDownloadList(std::vector<ManifestEntry>& list, const std::wstring& updaterPath,
+                       const std::wstring& patcherExe) {
+    const std::wstring updater = ToLowerWide(updaterPath);
+    const std::wstring patcher = ToLowerWide(patcherExe);
+    // The updater goes first so that a self-update starts the new one; the
+    // patcher goes last because installing it ends the run. An entry named
+    // like both counts as the updater. Stable: equal ranks keep manifest order.
+    const auto rest = std::stable_partition(list.begin(), list.end(), [&](const ManifestEntry& entry) {
+        return ToLowerWide(entry.path) == updater;
+    });
+    std::stable_partition(rest, list.end(),
+                          [&](const ManifestEntry& entry) { return ToLowerWide(entry.path) != patcher; });
+}

@@ -1,0 +1,175 @@
+#include "update/download_phase.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+#include "app/window_messages.h"
+#include "common/app_paths.h"
+#include "common/run_flags.h"
+#include "common/text.h"
+#include "common/win_compat.h"
+#include "config/log.h"
+#include "config/settings.h"
+#include "net/file_md5.h"
+#include "net/transfer.h"
+#include "update/install.h"
+#include "update/update_run.h"
+#include "update/url_building.h"
+
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr DWORD kPauseAfterFailedTransferMs = 500;
+constexpr DWORD kPauseAfterMismatchMs = 700;
+constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
+
+// What the last attempt at one file left.
+struct AttemptRecord {
+    bool verified = false;
+    int attempt = 0;
+    double seconds = 0.0;
+    std::wstring md5;  // of the staged file; empty when none was obtained
+};
+
+void RemoveFileQuietly(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
+
+void PrepareStaging(const StagedFile& staged) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(staged.stagingPath).parent_path(), ignored);
+    RemoveFileQuietly(staged.stagingPath);
+}
+
+std::uint64_t StagedSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return kUnknownSize;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::wstring AttemptUrl(const ManifestEntry& entry, int attempt) {
+    // Both values make every attempt's URL new, so no cache can answer a
+    // retry with the copy it gave before.
+    const std::wstring url = AppendQueryParameter(BuildFileUrl(Settings.baseUrl, entry.path), L"md5", entry.md5);
+    return AppendQueryParameter(url, L"attempt",
+                                std::to_wstring(attempt) + L"-" + std::to_wstring(::GetTickCount64()));
+}
+
+double SecondsSince(SteadyClock::time_point start) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now() - start);
+    return static_cast<double>(elapsed.count()) / 1e9;
+}
+
+std::wstring OrMissing(const std::wstring& md5) { return md5.empty() ? L"<brak>" : md5; }
+
+void LogMismatch(const ManifestEntry& entry, const AttemptRecord& record, std::uint64_t size,
+                 const std::wstring& md5Error) {
+    std::wstring line = L"Niezgodność pobranego pliku " + entry.path + L". Oczekiwany MD5=" + entry.md5 +
+                        L", pobrany MD5=" + OrMissing(record.md5) + L", oczekiwany rozmiar=" +
+                        std::to_wstring(entry.size) + L", pobrany rozmiar=" + std::to_wstring(size) +
+                        L", próba=" + std::to_wstring(record.attempt) + L"/3.";
+    if (!md5Error.empty()) line += L" Błąd MD5: " + md5Error;
+    WriteLog(line);
+}
+
+// One attempt: transfer into the staging file, then size and MD5. Returns
+// true when the staged file is verified.
+bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& staged, AttemptRecord& record) {
+    run.errorText.clear();
+    record.md5.clear();
+    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
+    RemoveFileQuietly(staged.stagingPath);
+    const std::wstring url = AttemptUrl(entry, record.attempt);
+    if (record.attempt > 1) {
+        PostWindowText(WM_PATCHER_STATUS,
+                       L"Ponowne pobieranie pliku (" + std::to_wstring(record.attempt) + L"/3)...");
+    }
+    const SteadyClock::time_point start = SteadyClock::now();
+    const bool transferred = DownloadToFile(
+        url, staged.stagingPath,
+        [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText);
+    record.seconds = SecondsSince(start);
+    if (!transferred) {
+        WriteLog(L"Próba pobrania " + std::to_wstring(record.attempt) + L"/3 nie powiodła się dla " + entry.path +
+                 L": " + run.errorText);
+        if (record.attempt < kAttempts) ::Sleep(kPauseAfterFailedTransferMs);
+        return false;
+    }
+    const std::uint64_t size = StagedSize(staged.stagingPath);
+    std::wstring md5Error;
+    const bool hashed = ComputeFileMd5(staged.stagingPath, record.md5, md5Error);
+    if (size == entry.size && hashed && record.md5 == entry.md5) return true;
+    LogMismatch(entry, record, size, md5Error);
+    if (record.attempt < kAttempts) {
+        PostWindowText(WM_PATCHER_COUNTS, L"Serwer zwrócił nieaktualną lub uszkodzoną wersję pliku. Ponawianie...");
+        ::Sleep(kPauseAfterMismatchMs);
+    }
+    return false;
+}
+
+AttemptRecord DownloadAndVerify(RunContext& run, const ManifestEntry& entry, const StagedFile& staged) {
+    AttemptRecord record;
+    for (record.attempt = 1; record.attempt <= kAttempts; ++record.attempt) {
+        if (TryOnce(run, entry, staged, record)) {
+            record.verified = true;
+            return record;
+        }
+    }
+    record.attempt = kAttempts;
+    return record;
+}
+
+void ReportFileFailed(RunContext& run, const ManifestEntry& entry, const StagedFile& staged,
+                      const AttemptRecord& record) {
+    RemoveFileQuietly(staged.stagingPath);
+    run.errorText = L"Pobrany plik nadal ma nieprawidłową sumę MD5: " + entry.path + L". Oczekiwano " + entry.md5 +
+                    L", pobrano " + OrMissing(record.md5) +
+                    L". Sprawdź, czy manifest został wygenerowany po skopiowaniu ostatecznej wersji pliku.";
+    ReportFailure(run.errorText);
+}
+
+void LogVerified(RunContext& run, const ManifestEntry& entry, const AttemptRecord& record) {
+    const double seconds = record.seconds > 0.001 ? record.seconds : 0.001;
+    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 100);
+    run.totalDownloadSeconds += seconds;
+    const auto speed = static_cast<std::uint64_t>(static_cast<double>(entry.size) / seconds);
+    WriteLog(L"Pobrano i zweryfikowano: " + entry.path + L" | rozmiar: " + FormatBytes(entry.size) + L" | czas: " +
+             FormatSeconds(seconds) + L" | średnia prędkość: " + FormatBytes(speed) + L"/s | próba: " +
+             std::to_wstring(record.attempt) + L"/3");
+}
+
+std::uint64_t TotalSize(const std::vector<ManifestEntry>& list) {
+    std::uint64_t total = 0;
+    for (const ManifestEntry& entry : list) total += entry.size;
+    return total;
+}
+
+}  // namespace
+
+StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower) {
+    StagedFile staged;
+    staged.targetPath = ResolveAppPath(entry.path);
+    staged.ownExecutable = ToLowerWide(entry.path) == patcherExeLower;
+    // The new patcher is staged beside the running one, wherever the manifest lists it.
+    staged.stagingPath = staged.ownExecutable ? OwnExePath + L".new" : staged.targetPath + L".download";
+    return staged;
+}
+
+void RunDownloadPhase(RunContext& run) {
+    StartDownloadPhase(run.progress, TotalSize(run.downloadList), SteadyClock::now());
+    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, 0);
+    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
+    for (const ManifestEntry& entry : run.downloadList) {
+        if (CancelRequested.load()) return;
+        const StagedFile staged = StagingFor(entry, run.patcherExeLower);
+        PrepareStaging(staged);
+        run.progress.currentEntry = entry;
+        PostWindowText(WM_PATCHER_STATUS, L"Pobieranie aktualizacji...");
+        PostWindowText(WM_PATCHER_DETAIL, entry.path);
+        const AttemptRecord record = DownloadAndVerify(run, entry, staged);
+        if (!record.verified) return ReportFileFailed(run, entry, staged, record);
+        LogVerified(run, entry, record);
+        if (InstallFile(run, entry, staged) == StepResult::RunOver) return;
+    }
+    ShowSummary(run);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The download phase: every stale file in turn is downloaded into its staging
+// file (up to three attempts), verified by size and MD5 and installed at once.
+
+#include <string>
+
+#include "net/manifest.h"
+#include "update/run_context.h"
+
+// Where one file is downloaded to and installed.
+struct StagedFile {
+    std::wstring targetPath;   // the client file
+    std::wstring stagingPath;  // target + ".download", or OwnExePath + ".new" for the patcher itself
+    bool ownExecutable = false;
+};
+
+// Works out the paths of `entry` (the own executable is recognised by
+// `patcherExeLower`).
+StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower);
+
+// Downloads, verifies and installs run.downloadList in order, then shows the
+// summary. Ends the run through ReportFailure on the first file that fails,
+// silently on a cancel seen between files, and with WM_PATCHER_EXIT after a
+// self-update handoff.
+void RunDownloadPhase(RunContext& run);

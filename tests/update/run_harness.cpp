@@ -1,0 +1,213 @@
+#include "run_harness.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/window_messages.h"
+#include "common/app_paths.h"
+#include "common/run_flags.h"
+#include "common/text.h"
+#include "config/settings.h"
+#include "net/file_md5.h"
+#include "net_test_env.h"
+#include "stand_in.h"
+#include "update/update_run.h"
+
+namespace {
+
+constexpr wchar_t kRecorderClass[] = L"PatcherTestRecorder";
+std::vector<Posted>* Recording = nullptr;
+const std::function<void(const Posted&)>* Observer = nullptr;
+
+bool IsText(UINT message) {
+    return message == WM_PATCHER_STATUS || message == WM_PATCHER_DETAIL || message == WM_PATCHER_COUNTS ||
+           message == WM_PATCHER_RATE;
+}
+
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (message <= WM_APP || message > WM_PATCHER_RATE) return ::DefWindowProcW(window, message, wParam, lParam);
+    Posted posted{message, IsText(message) ? 0 : wParam, {}};
+    if (IsText(message)) posted.text = *reinterpret_cast<const std::wstring*>(lParam);
+    if (Recording != nullptr) Recording->push_back(posted);
+    if (Observer != nullptr && *Observer) (*Observer)(posted);
+    // The real window destroys itself on WM_PATCHER_EXIT; the recorder only notes it.
+    if (message == WM_PATCHER_EXIT) return 0;
+    LRESULT result = 0;
+    HandlePatcherMessage(window, message, wParam, lParam, result);  // frees the text
+    return result;
+}
+
+HWND CreateRecorder() {
+    static const bool registered = [] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = RecorderProc;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = kRecorderClass;
+        return ::RegisterClassW(&windowClass) != 0;
+    }();
+    if (!registered) return nullptr;
+    return ::CreateWindowExW(0, kRecorderClass, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                             ::GetModuleHandleW(nullptr), nullptr);
+}
+
+void PumpPending() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::wstring Md5Of(const std::wstring& path) {
+    std::wstring md5, error;
+    ComputeFileMd5(path, md5, error);
+    return md5;
+}
+
+}  // namespace
+
+Posted Status(const std::wstring& text) { return {WM_PATCHER_STATUS, 0, text}; }
+Posted Detail(const std::wstring& text) { return {WM_PATCHER_DETAIL, 0, text}; }
+Posted Counts(const std::wstring& text) { return {WM_PATCHER_COUNTS, 0, text}; }
+Posted Rate(const std::wstring& text) { return {WM_PATCHER_RATE, 0, text}; }
+Posted Number(UINT message, WPARAM value) { return {message, value, {}}; }
+
+std::string Describe(const std::vector<Posted>& posted) {
+    std::string out;
+    for (const Posted& p : posted) {
+        out += '#';
+        out += std::to_string(p.message - WM_APP);
+        out += '=';
+        out += IsText(p.message) ? WideToUtf8(p.text) : std::to_string(p.value);
+        out += "\n";
+    }
+    return out;
+}
+
+void RunTest::SetUp() {
+    Settings = PatcherSettings{};
+    CancelRequested.store(false);
+    RunActive.store(false);
+    token_ = UniqueToken();
+    gameDir_ = MakeTempDir(L"game");
+    SetAppPaths(gameDir_ + L"\\Zerandis_Patcher.exe");
+    siteDir_ = Utf8ToWide("Z:" + NetEnvValue("WWW_DIR") + "/site/" + token_);
+    std::filesystem::create_directories(siteDir_);
+    recorder_ = CreateRecorder();
+    ASSERT_NE(recorder_, nullptr);
+    MainWindow = recorder_;
+}
+
+void RunTest::TearDown() {
+    MainWindow = nullptr;
+    if (recorder_ != nullptr) ::DestroyWindow(recorder_);
+    PumpPending();
+    CancelRequested.store(false);
+    std::error_code ignored;
+    std::filesystem::remove_all(gameDir_, ignored);
+    std::filesystem::remove_all(siteDir_, ignored);
+}
+
+std::wstring RunTest::GameFile(const std::wstring& relative) const { return AppendPath(gameDir_, relative); }
+
+void RunTest::WriteGameFile(const std::wstring& relative, const std::string& bytes) const {
+    WriteBytes(GameFile(relative), bytes);
+}
+
+std::string RunTest::ReadGameFile(const std::wstring& relative) const { return ReadWholeFile(GameFile(relative)); }
+
+std::wstring RunTest::SiteUrl() const { return ServerBase("SCRIPTED_PORT") + Utf8ToWide(SitePath()); }
+
+void RunTest::PutOnSite(const std::wstring& relative, const std::string& bytes) const {
+    WriteBytes(AppendPath(siteDir_, relative), bytes);
+}
+
+ManifestEntry RunTest::Publish(const std::wstring& relative, const std::string& bytes) {
+    PutOnSite(relative, bytes);
+    ManifestEntry entry{Md5Of(AppendPath(siteDir_, relative)), bytes.size(), relative};
+    published_.push_back(entry);
+    return entry;
+}
+
+void RunTest::Plan(const std::wstring& relative, const std::vector<std::string>& actions) const {
+    std::string plan;
+    for (const std::string& action : actions) plan += action + "\n";
+    WriteBytes(AppendPath(siteDir_, relative) + L".plan", plan);
+}
+
+void RunTest::WriteManifest() const {
+    std::string text = "# test manifest\n";
+    for (const ManifestEntry& e : published_) {
+        std::wstring path = e.path;
+        for (wchar_t& c : path) c = c == L'\\' ? L'/' : c;
+        text += WideToUtf8(e.md5) + " " + std::to_string(e.size) + " " + WideToUtf8(path) + "\n";
+    }
+    WriteBytes(AppendPath(siteDir_, L"manifest.md5"), text);
+}
+
+std::vector<std::string> RunTest::SiteRequests() const {
+    std::vector<std::string> paths;
+    for (const RecordedRequest& r : RequestsWithPrefix(SitePath())) paths.push_back(r.path);
+    return paths;
+}
+
+void RunTest::WriteIni(const std::string& extraLines) const {
+    WriteRawIni("[PATCHER]\r\nBASE_URL=" + WideToUtf8(SiteUrl()) + "\r\n" + extraLines);
+}
+
+void RunTest::WriteRawIni(const std::string& content) const { WriteBytes(GameFile(L"patcher.ini"), content); }
+
+std::vector<Posted> RunTest::Run(const std::function<void()>& body,
+                                 const std::function<void(const Posted&)>& onPosted) {
+    std::vector<Posted> posted;
+    Recording = &posted;
+    Observer = &onPosted;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        if (body) {
+            body();
+        } else {
+            UpdateWorker();
+        }
+        finished.store(true);
+    });
+    while (!finished.load()) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        PumpPending();
+    }
+    worker.join();
+    PumpPending();
+    Recording = nullptr;
+    Observer = nullptr;
+    return posted;
+}
+
+std::vector<std::wstring> RunTest::Log() const { return LogMessages(); }
+
+std::vector<std::wstring> TextsOf(const std::vector<Posted>& posted, UINT message) {
+    std::vector<std::wstring> texts;
+    for (const Posted& p : posted) {
+        if (p.message == message) texts.push_back(p.text);
+    }
+    return texts;
+}
+
+std::vector<WPARAM> ValuesOf(const std::vector<Posted>& posted, UINT message) {
+    std::vector<WPARAM> values;
+    for (const Posted& p : posted) {
+        if (p.message == message) values.push_back(p.value);
+    }
+    return values;
+}
+
+int IndexOf(const std::vector<Posted>& posted, const Posted& wanted, int from) {
+    for (int i = from; i < static_cast<int>(posted.size()); ++i) {
+        if (posted[i] == wanted) return i;
+    }
+    return -1;
+}
