@@ -62,16 +62,6 @@ double SecondsSince(SteadyClock::time_point start) {
 
 std::wstring OrMissing(const std::wstring& md5) { return md5.empty() ? L"<brak>" : md5; }
 
-void LogMismatch(const ManifestEntry& entry, const AttemptRecord& record, std::uint64_t size,
-                 const std::wstring& md5Error) {
-    std::wstring line = L"Niezgodność pobranego pliku " + entry.path + L". Oczekiwany MD5=" + entry.md5 +
-                        L", pobrany MD5=" + OrMissing(record.md5) + L", oczekiwany rozmiar=" +
-                        std::to_wstring(entry.size) + L", pobrany rozmiar=" + std::to_wstring(size) +
-                        L", próba=" + std::to_wstring(record.attempt) + L"/3.";
-    if (!md5Error.empty()) line += L" Błąd MD5: " + md5Error;
-    WriteLog(line);
-}
-
 // One attempt: transfer into the staging file, then size and MD5. Returns
 // true when the staged file is verified.
 bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& staged, AttemptRecord& record) {
@@ -99,7 +89,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     std::wstring md5Error;
     const bool hashed = ComputeFileMd5(staged.stagingPath, record.md5, md5Error);
     if (size == entry.size && hashed && record.md5 == entry.md5) return true;
-    LogMismatch(entry, record, size, md5Error);
+    WriteLog(MismatchLogLine(entry, record.md5, size, record.attempt, md5Error));
     if (record.attempt < kAttempts) {
         PostWindowText(WM_PATCHER_COUNTS, L"Serwer zwrócił nieaktualną lub uszkodzoną wersję pliku. Ponawianie...");
         ::Sleep(kPauseAfterMismatchMs);
@@ -145,6 +135,16 @@ std::uint64_t TotalSize(const std::vector<ManifestEntry>& list) {
 }
 
 }  // namespace
+
+std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5, std::uint64_t size, int attempt,
+                            const std::wstring& md5Error) {
+    std::wstring line = L"Niezgodność pobranego pliku " + entry.path + L". Oczekiwany MD5=" + entry.md5 +
+                        L", pobrany MD5=" + OrMissing(md5) + L", oczekiwany rozmiar=" + std::to_wstring(entry.size) +
+                        L", pobrany rozmiar=" + std::to_wstring(size) + L", próba=" + std::to_wstring(attempt) +
+                        L"/3.";
+    if (!md5Error.empty()) line += L" Błąd MD5: " + md5Error;
+    return line;
+}
 
 StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower) {
     StagedFile staged;

@@ -2,6 +2,7 @@
 // The download phase: every stale file in turn is downloaded into its staging
 // file (up to three attempts), verified by size and MD5 and installed at once.
 
+#include <cstdint>
 #include <string>
 
 #include "net/manifest.h"
@@ -17,6 +18,11 @@ struct StagedFile {
 // Works out the paths of `entry` (the own executable is recognised by
 // `patcherExeLower`).
 StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower);
+
+// The log line for a staged file of wrong size or MD5 (`md5` empty when none
+// was obtained; `md5Error` appended when the hash failed).
+std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5, std::uint64_t size, int attempt,
+                            const std::wstring& md5Error);
 
 // Downloads, verifies and installs run.downloadList in order, then shows the
 // summary. Ends the run through ReportFailure on the first file that fails,

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "app/window_messages.h"
@@ -77,16 +78,22 @@ Posted Counts(const std::wstring& text) { return {WM_PATCHER_COUNTS, 0, text}; }
 Posted Rate(const std::wstring& text) { return {WM_PATCHER_RATE, 0, text}; }
 Posted Number(UINT message, WPARAM value) { return {message, value, {}}; }
 
-std::string Describe(const std::vector<Posted>& posted) {
-    std::string out;
-    for (const Posted& p : posted) {
-        out += '#';
-        out += std::to_string(p.message - WM_APP);
-        out += '=';
-        out += IsText(p.message) ? WideToUtf8(p.text) : std::to_string(p.value);
-        out += "\n";
+void PrintTo(const Posted& posted, std::ostream* out) {
+    *out << '#' << (posted.message - WM_APP) << '=';
+    if (IsText(posted.message)) {
+        *out << WideToUtf8(posted.text);
+    } else {
+        *out << posted.value;
     }
-    return out;
+}
+
+std::string Describe(const std::vector<Posted>& posted) {
+    std::ostringstream out;
+    for (const Posted& p : posted) {
+        PrintTo(p, &out);
+        out << '\n';
+    }
+    return out.str();
 }
 
 void RunTest::SetUp() {

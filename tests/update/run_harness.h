@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct Posted {
     std::wstring text;
     bool operator==(const Posted&) const = default;
 };
+
+// How gtest prints one in a failure message.
+void PrintTo(const Posted& posted, std::ostream* out);
 
 // Short constructors for expected sequences.
 Posted Status(const std::wstring& text);
