@@ -4,12 +4,11 @@
 
 #include "common/win_compat.h"
 
-std::wstring ToLowerWide(const std::wstring& text) {
-    std::wstring lowered(text);
-    for (wchar_t& c : lowered) {
+std::wstring ToLowerWide(std::wstring text) {
+    for (wchar_t& c : text) {
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
     }
-    return lowered;
+    return text;
 }
 
 std::string WideToUtf8(const std::wstring& text) {

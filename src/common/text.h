@@ -5,7 +5,8 @@
 #include <string>
 
 // Copy with ASCII A-Z turned into a-z; every other character unchanged.
-std::wstring ToLowerWide(const std::wstring& text);
+// Taken by value, so a temporary is lowered in place rather than copied.
+std::wstring ToLowerWide(std::wstring text);
 
 // UTF-16 to UTF-8 through the platform conversion. Empty input or a failed
 // conversion gives an empty result; an unpaired surrogate becomes U+FFFD.

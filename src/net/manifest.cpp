@@ -30,13 +30,6 @@ bool IsLowerHexDigest(const std::wstring& md5) {
     return true;
 }
 
-// ToLowerWide without the copy.
-void LowerAsciiInPlace(std::wstring& text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-}
-
 bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // ".." itself, and names like "..." or ". ." that Windows trims down to a
@@ -80,8 +73,7 @@ LineResult ParseEntryLine(std::string_view line, ManifestEntry& entry) {
     if (s3 == std::string_view::npos) return LineResult::StructureError;
 
     if (!ParseManifestSize(line.substr(s2, e2 - s2), entry.size)) return LineResult::SizeError;
-    entry.md5 = DecodeField(line.substr(0, p1));
-    LowerAsciiInPlace(entry.md5);
+    entry.md5 = ToLowerWide(DecodeField(line.substr(0, p1)));
     entry.path = DecodeField(line.substr(s3));
     for (wchar_t& c : entry.path) {
         if (c == L'/') c = L'\\';

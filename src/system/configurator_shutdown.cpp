@@ -13,14 +13,17 @@
 namespace {
 
 constexpr ShutdownPlan kConfiguratorPlan{
-    5000,
-    L"Wykryto uruchomiony konfigurator w katalogu gry. Próba normalnego zamknięcia.",
-    L"Konfigurator został zamknięty normalnie.",
-    L"Konfigurator nie zamknął się w wyznaczonym czasie. Wymuszenie zakończenia.",
-    L"Nie można zamknąć konfiguratora z katalogu gry. Zamknij go ręcznie i ponownie uruchom patcher. Błąd: ",
-    L"Nie można zakończyć procesu konfiguratora. Zamknij go ręcznie i ponownie uruchom patcher. Błąd: ",
-    L"Konfigurator nadal jest uruchomiony. Zamknij go ręcznie przed aktualizacją plików config.",
-    L"Proces konfiguratora został zakończony przed aktualizacją config.exe lub config.ini.",
+    .graceMs = 5000,
+    .askLog = L"Wykryto uruchomiony konfigurator w katalogu gry. Próba normalnego zamknięcia.",
+    .closedLog = L"Konfigurator został zamknięty normalnie.",
+    .timeoutLog = L"Konfigurator nie zamknął się w wyznaczonym czasie. Wymuszenie zakończenia.",
+    .openFailedText =
+        L"Nie można zamknąć konfiguratora z katalogu gry. Zamknij go ręcznie i ponownie uruchom patcher. Błąd: ",
+    .terminateFailedText =
+        L"Nie można zakończyć procesu konfiguratora. Zamknij go ręcznie i ponownie uruchom patcher. Błąd: ",
+    .stillRunningText =
+        L"Konfigurator nadal jest uruchomiony. Zamknij go ręcznie przed aktualizacją plików config.",
+    .forcedLog = L"Proces konfiguratora został zakończony przed aktualizacją config.exe lub config.ini.",
 };
 
 constexpr DWORD kImagePathCapacity = 32768;

@@ -8,14 +8,16 @@
 namespace {
 
 constexpr ShutdownPlan kGamePlan{
-    8000,
-    L"Wykryto uruchomioną grę. Próba normalnego zamknięcia.",
-    L"Gra została zamknięta normalnie.",
-    L"Gra nie zamknęła się w wyznaczonym czasie. Wymuszenie zakończenia.",
-    L"Nie można zamknąć uruchomionej gry. Zamknij ją ręcznie i ponownie uruchom patcher. Błąd: ",
-    L"Nie można zakończyć procesu gry. Zamknij ją ręcznie i ponownie uruchom patcher. Błąd: ",
-    L"Gra nadal jest uruchomiona. Zamknij ją ręcznie przed wykonaniem aktualizacji.",
-    L"Proces gry został zakończony przed aktualizacją.",
+    .graceMs = 8000,
+    .askLog = L"Wykryto uruchomioną grę. Próba normalnego zamknięcia.",
+    .closedLog = L"Gra została zamknięta normalnie.",
+    .timeoutLog = L"Gra nie zamknęła się w wyznaczonym czasie. Wymuszenie zakończenia.",
+    .openFailedText =
+        L"Nie można zamknąć uruchomionej gry. Zamknij ją ręcznie i ponownie uruchom patcher. Błąd: ",
+    .terminateFailedText =
+        L"Nie można zakończyć procesu gry. Zamknij ją ręcznie i ponownie uruchom patcher. Błąd: ",
+    .stillRunningText = L"Gra nadal jest uruchomiona. Zamknij ją ręcznie przed wykonaniem aktualizacji.",
+    .forcedLog = L"Proces gry został zakończony przed aktualizacją.",
 };
 
 }  // namespace

@@ -17,7 +17,9 @@ constexpr UINT kForcedExitCode = 0;
 // call: while a handle is held the system cannot give the id to a new process,
 // so a game that exits during the grace period can never be mistaken for an
 // unrelated program that got its id. An id that cannot be opened counts as not
-// running, as IsProcessStillRunning would answer.
+// running, as IsProcessStillRunning would answer; it is left out of the polls
+// and the forced phase, so a stranger that takes its id later is never waited
+// for or terminated. It is still asked to close.
 std::vector<DWORD> PinProcesses(const std::vector<DWORD>& processIds, std::vector<KernelHandle>& pins) {
     std::vector<DWORD> pinned;
     for (DWORD id : processIds) {
@@ -104,12 +106,12 @@ bool ShutdownProcesses(const std::vector<DWORD>& processIds, const ShutdownPlan&
                        std::wstring& errorText) {
     if (processIds.empty()) return true;
     std::vector<KernelHandle> pins;
-    const std::vector<DWORD> ids = PinProcesses(processIds, pins);
+    const std::vector<DWORD> pinnedIds = PinProcesses(processIds, pins);
 
     WriteLog(plan.askLog);
-    AskToClose(ids);
+    AskToClose(processIds);
 
-    switch (WaitForClose(ids, plan.graceMs)) {
+    switch (WaitForClose(pinnedIds, plan.graceMs)) {
         case GraceOutcome::AllClosed:
             WriteLog(plan.closedLog);
             return true;
@@ -121,11 +123,11 @@ bool ShutdownProcesses(const std::vector<DWORD>& processIds, const ShutdownPlan&
     }
 
     WriteLog(plan.timeoutLog);
-    for (DWORD id : ids) {
+    for (DWORD id : pinnedIds) {
         if (!IsProcessStillRunning(id)) continue;
         if (!TerminateOne(id, plan, errorText)) return false;
     }
-    if (AnyStillRunning(ids)) {
+    if (AnyStillRunning(pinnedIds)) {
         errorText = plan.stillRunningText;
         return false;
     }

@@ -39,7 +39,8 @@ BOOL CALLBACK PostCloseToProcessWindows(HWND window, LPARAM processId) noexcept;
 bool IsProcessStillRunning(DWORD processId);
 
 // Asks every listed process to close, waits plan.graceMs polling every 200 ms
-// (honouring CancelRequested), then terminates the rest with exit code 0.
+// (honouring CancelRequested), then terminates the rest with exit code 0. One
+// that cannot be opened for SYNCHRONIZE is asked too, then counts as ended.
 // True when none is left running (also for an empty list); false with
 // `errorText` set otherwise. Writes its progress lines with WriteLog.
 bool ShutdownProcesses(const std::vector<DWORD>& processIds, const ShutdownPlan& plan,

@@ -159,6 +159,9 @@ TEST(HttpsRequestRedirect, LoopEndsInFailure) {
 }
 
 TEST(HttpsRequestTls, OldProtocolsAndBadCertificatesFailToDownload) {
+    // The code differs by platform: for an untrusted certificate or a foreign
+    // host name Wine's WinHTTP says ERROR_WINHTTP_SECURE_CHANNEL_ERROR (12157),
+    // Windows ERROR_WINHTTP_SECURE_FAILURE (12175).
     for (const char* listener : {"LEGACY_PORT", "UNTRUSTED_PORT", "OTHERHOST_PORT"}) {
         const std::string path = "/status/200?id=" + UniqueToken();
         const auto outcome = Open(Url(path, listener));
@@ -166,16 +169,6 @@ TEST(HttpsRequestTls, OldProtocolsAndBadCertificatesFailToDownload) {
         EXPECT_EQ(outcome.error.rfind(L"Błąd pobierania: ", 0), 0u) << listener << ": " << WideToUtf8(outcome.error);
         EXPECT_EQ(outcome.error.back(), L')') << listener;
         EXPECT_TRUE(RequestsFor(path).empty()) << listener;
-    }
-}
-
-TEST(HttpsRequestTls, CertificateFailuresCarryTheSecureChannelCode) {
-    // Wine's WinHTTP reports a rejected certificate as a secure channel error
-    // (Windows itself says ERROR_WINHTTP_SECURE_FAILURE).
-    for (const char* listener : {"UNTRUSTED_PORT", "OTHERHOST_PORT"}) {
-        const auto outcome = Open(Url("/status/200", listener));
-        EXPECT_EQ(outcome.error, L"Błąd pobierania: " + WindowsErrorText(ERROR_WINHTTP_SECURE_CHANNEL_ERROR))
-            << listener;
     }
 }
 

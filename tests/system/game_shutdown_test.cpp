@@ -12,10 +12,26 @@
 #include "config/settings.h"
 #include "stand_in.h"
 #include "system/game_shutdown.h"
+#include "system/process_shutdown.h"
+
+#include <sddl.h>
 
 namespace {
 
 using Messages = std::vector<std::wstring>;
+
+// Denies SYNCHRONIZE on the process to everyone; other rights stay granted.
+bool DenySynchronize(DWORD processId) {
+    KernelHandle process(::OpenProcess(WRITE_DAC, FALSE, processId));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!process || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                        L"D:(D;;0x100000;;;WD)(A;;0x1FFFFF;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        return false;
+    }
+    const bool set = ::SetKernelObjectSecurity(process.Get(), DACL_SECURITY_INFORMATION, descriptor);
+    ::LocalFree(descriptor);
+    return set;
+}
 
 class GameShutdown : public ::testing::Test {
 protected:
@@ -46,6 +62,19 @@ TEST_F(GameShutdown, GameThatClosesIsNotTerminated) {
     EXPECT_TRUE(CloseRunningGame(errorText_));
     EXPECT_EQ(game.WaitExitCode(5000), kStandInClosedExitCode);
     EXPECT_EQ(errorText_, L"untouched");
+    EXPECT_EQ(LogMessages(), (Messages{L"Wykryto uruchomioną grę. Próba normalnego zamknięcia.",
+                                       L"Gra została zamknięta normalnie."}));
+}
+
+TEST_F(GameShutdown, GameThatCannotBeObservedIsStillAskedToClose) {
+    StandIn game(app_.File(L"Zerandis.exe"), L"close");
+    ASSERT_TRUE(game.Valid());
+    ASSERT_TRUE(DenySynchronize(game.Id()));
+    if (IsProcessStillRunning(game.Id())) {
+        GTEST_SKIP() << "this system grants SYNCHRONIZE whatever the process's DACL says (Wine does)";
+    }
+    EXPECT_TRUE(CloseRunningGame(errorText_));
+    EXPECT_EQ(game.WaitExitCode(5000), kStandInClosedExitCode);
     EXPECT_EQ(LogMessages(), (Messages{L"Wykryto uruchomioną grę. Próba normalnego zamknięcia.",
                                        L"Gra została zamknięta normalnie."}));
 }
