@@ -97,7 +97,9 @@ void PostWindowNumber(UINT message, WPARAM value) {
     if ((message == WM_PATCHER_TOTAL_PROGRESS || message == WM_PATCHER_FILE_PROGRESS) && value > 100) {
         value = 100;  // the bars' range is 0-100
     }
-    ::PostMessageW(MainWindow, message, value, 0);
+    // A null handle would post to this thread's own queue, where nothing reads it.
+    const HWND target = MainWindow;
+    if (target != nullptr) ::PostMessageW(target, message, value, 0);
 }
 
 bool HandlePatcherMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -1,6 +1,7 @@
 #include "net/file_md5.h"
 
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "common/handle.h"
@@ -35,6 +36,28 @@ std::unique_ptr<UCHAR[]> NewBuffer(DWORD size) {
     return std::unique_ptr<UCHAR[]>(new (std::nothrow) UCHAR[size]());
 }
 
+// One MD5 provider for the whole process. Opening it costs more than hashing
+// a small file, and a check phase hashes thousands of them; its handle may be
+// shared by threads. A failed open is tried again by the next call.
+BCRYPT_ALG_HANDLE SharedMd5Provider() {
+    static std::mutex guard;
+    static AlgorithmHandle provider;
+    const std::lock_guard<std::mutex> lock(guard);
+    if (!provider) {
+        BCRYPT_ALG_HANDLE raw = nullptr;
+        if (Succeeded(::BCryptOpenAlgorithmProvider(&raw, BCRYPT_MD5_ALGORITHM, nullptr, 0))) provider.Reset(raw);
+    }
+    return provider.Get();
+}
+
+// The 1 MiB read buffer, kept for the life of the thread: allocating and
+// clearing a fresh one per file would cost more than reading a small file.
+UCHAR* ThreadReadBuffer() {
+    thread_local std::unique_ptr<UCHAR[]> buffer;
+    if (!buffer) buffer.reset(new (std::nothrow) UCHAR[ReadChunkSize]);
+    return buffer.get();
+}
+
 bool QuerySize(BCRYPT_ALG_HANDLE algorithm, LPCWSTR property, DWORD& value) {
     ULONG written = 0;
     return Succeeded(::BCryptGetProperty(algorithm, property, reinterpret_cast<PUCHAR>(&value),
@@ -57,37 +80,36 @@ std::wstring HexDigits(const UCHAR* bytes, DWORD count) {
 // call (with `error` left empty).
 bool HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash, UCHAR* digest, DWORD digestLength,
               std::wstring& error) {
-    std::unique_ptr<UCHAR[]> chunk = NewBuffer(ReadChunkSize);
-    if (!chunk) return false;
+    UCHAR* chunk = ThreadReadBuffer();
+    if (chunk == nullptr) return false;
     for (;;) {
         if (CancelRequested.load()) {
             error = L"Operacja anulowana.";
             return false;
         }
         DWORD read = 0;
-        if (!::ReadFile(file, chunk.get(), ReadChunkSize, &read, nullptr)) {
+        if (!::ReadFile(file, chunk, ReadChunkSize, &read, nullptr)) {
             const DWORD code = ::GetLastError();
             error = L"Błąd odczytu pliku: " + WindowsErrorText(code);
             return false;
         }
         // Only a read of 0 bytes ends the file; a short read may be followed by more.
         if (read == 0) return Succeeded(::BCryptFinishHash(hash, digest, digestLength, 0));
-        if (!Succeeded(::BCryptHashData(hash, chunk.get(), read, 0))) return false;
+        if (!Succeeded(::BCryptHashData(hash, chunk, read, 0))) return false;
     }
 }
 
 }  // namespace
 
 bool ComputeFileMd5(const std::wstring& path, std::wstring& md5, std::wstring& error) {
-    BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0))) {
+    const BCRYPT_ALG_HANDLE algorithm = SharedMd5Provider();
+    if (algorithm == nullptr) {
         error = L"BCryptOpenAlgorithmProvider(MD5) nie powiódł się.";
         return false;
     }
-    AlgorithmHandle algorithm(rawAlgorithm);
 
     // Declared in this order so that the holders release the file, then the
-    // hash, then the buffers the hash lives in, then the provider.
+    // hash, then the buffers the hash lives in.
     std::wstring failure;
     DWORD objectLength = 0;
     DWORD digestLength = 0;
@@ -95,8 +117,8 @@ bool ComputeFileMd5(const std::wstring& path, std::wstring& md5, std::wstring& e
     std::unique_ptr<UCHAR[]> digest;
     HashHandle hash;
     FileHandle file;
-    bool ok = QuerySize(algorithm.Get(), BCRYPT_OBJECT_LENGTH, objectLength) &&
-              QuerySize(algorithm.Get(), BCRYPT_HASH_LENGTH, digestLength);
+    bool ok = QuerySize(algorithm, BCRYPT_OBJECT_LENGTH, objectLength) &&
+              QuerySize(algorithm, BCRYPT_HASH_LENGTH, digestLength);
     if (ok) {
         hashObject = NewBuffer(objectLength);
         digest = NewBuffer(digestLength);
@@ -104,7 +126,7 @@ bool ComputeFileMd5(const std::wstring& path, std::wstring& md5, std::wstring& e
     }
     if (ok) {
         BCRYPT_HASH_HANDLE rawHash = nullptr;
-        ok = Succeeded(::BCryptCreateHash(algorithm.Get(), &rawHash, hashObject.get(), objectLength,
+        ok = Succeeded(::BCryptCreateHash(algorithm, &rawHash, hashObject.get(), objectLength,
                                           nullptr, 0, 0));
         hash.Reset(rawHash);
     }
