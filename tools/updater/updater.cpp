@@ -1,7 +1,5 @@
 #include "updater.h"
 
-#include <filesystem>
-
 #include "common/app_paths.h"
 #include "common/handle.h"
 #include "config/error_text.h"
@@ -74,7 +72,7 @@ bool StartPatcher(const std::wstring& exePath, std::wstring& errorText) {
 int RunUpdater(const UpdaterArgs& args) {
     // patcher.txt lies beside the patcher; without an absolute --current there
     // is nowhere sensible to log to.
-    const bool logKnown = std::filesystem::path(args.currentExe).is_absolute();
+    const bool logKnown = IsAbsolutePath(args.currentExe);
     if (logKnown) SetAppPaths(args.currentExe);
     if (!args.problem.empty() || !logKnown) {
         if (logKnown) LogFailure(L"Nieprawidłowe argumenty wywołania: " + args.problem + L".");

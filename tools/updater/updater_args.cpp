@@ -1,7 +1,5 @@
 #include "updater_args.h"
 
-#include <filesystem>
-
 #include "system/configurator_shutdown.h"
 
 namespace {
@@ -19,17 +17,26 @@ bool ParseProcessId(const std::wstring& text, DWORD& id) {
     return true;
 }
 
-bool IsAbsolute(const std::wstring& path) { return std::filesystem::path(path).is_absolute(); }
-
 // The first problem of a complete set of values, or empty.
 std::wstring CheckValues(const UpdaterArgs& args) {
-    if (!IsAbsolute(args.currentExe)) return L"ścieżka --current nie jest bezwzględna: " + args.currentExe;
-    if (!IsAbsolute(args.newExe)) return L"ścieżka --new nie jest bezwzględna: " + args.newExe;
-    if (IsSamePath(args.currentExe, args.newExe)) return L"--new wskazuje ten sam plik co --current: " + args.newExe;
+    if (!IsAbsolutePath(args.currentExe)) {
+        return L"ścieżka --current nie jest bezwzględna: " + args.currentExe;
+    }
+    if (!IsAbsolutePath(args.newExe)) return L"ścieżka --new nie jest bezwzględna: " + args.newExe;
+    if (IsSamePath(args.currentExe, args.newExe)) {
+        return L"--new wskazuje ten sam plik co --current: " + args.newExe;
+    }
     return {};
 }
 
 }  // namespace
+
+bool IsAbsolutePath(const std::wstring& path) {
+    auto separator = [&path](size_t i) { return i < path.size() && (path[i] == L'\\' || path[i] == L'/'); };
+    const bool drive = path.size() >= 3 && path[1] == L':' && separator(2) &&
+                       ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+    return drive || (separator(0) && separator(1));  // C:\... or \\server\share\...
+}
 
 UpdaterArgs ParseUpdaterArgs(const std::vector<std::wstring>& arguments) {
     UpdaterArgs args;
