@@ -7,15 +7,48 @@
 #include "common/text.h"
 #include "config/log.h"
 
-namespace {
-
-std::wstring HelperPath() {
+std::wstring TestHelperPath(const std::wstring& name) {
     std::wstring own(MAX_PATH * 4, L'\0');
     own.resize(::GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size())));
-    return (std::filesystem::path(own).parent_path() / L"stand_in_game.exe").wstring();
+    return (std::filesystem::path(own).parent_path() / name).wstring();
 }
 
-}  // namespace
+bool CopyTestHelper(const std::wstring& name, const std::wstring& target) {
+    return ::CopyFileW(TestHelperPath(name).c_str(), target.c_str(), FALSE) != 0;
+}
+
+bool WaitForStartRecord(const std::wstring& exePath, DWORD timeoutMs, std::wstring& commandLine,
+                        std::wstring& currentDirectory) {
+    const std::wstring recordPath = exePath + L".started";
+    const ULONGLONG start = ::GetTickCount64();
+    while (::GetFileAttributesW(recordPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (ElapsedMs(start) > timeoutMs) return false;
+        ::Sleep(50);
+    }
+    const std::string bytes = ReadFileBytes(recordPath);
+    const std::wstring record(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    const size_t split = record.find(L'\n');
+    if (split == std::wstring::npos) return false;
+    commandLine = record.substr(0, split);
+    currentDirectory = record.substr(split + 1);
+    return true;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(file);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+FileHandle HoldWithoutSharing(const std::wstring& path) {
+    return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 TempDirectory::TempDirectory(const std::wstring& tag) {
     wchar_t temp[MAX_PATH + 1] = {};
@@ -32,7 +65,7 @@ TempDirectory::~TempDirectory() {
 }
 
 StandIn::StandIn(const std::wstring& imagePath, const std::wstring& onClose) {
-    if (!::CopyFileW(HelperPath().c_str(), imagePath.c_str(), FALSE)) return;
+    if (!CopyTestHelper(L"stand_in_game.exe", imagePath)) return;
     static unsigned counter = 0;
     const std::wstring eventName = L"Local\\StandInReady_" + std::to_wstring(::GetCurrentProcessId()) +
                                    L"_" + std::to_wstring(++counter);
@@ -71,8 +104,7 @@ DWORD StandIn::WaitExitCode(DWORD timeoutMs) const {
 }
 
 std::vector<std::wstring> LogMessages() {
-    std::ifstream file(std::filesystem::path(LogFilePath()), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string bytes = ReadFileBytes(LogFilePath());
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
     std::vector<std::wstring> messages;
     constexpr size_t kStampLength = 22;  // "[YYYY-MM-DD HH:MM:SS] "

@@ -1,6 +1,7 @@
 #pragma once
-// Test support: a throw-away application directory and stand-in game or
-// configurator processes started from copies of stand_in_game.exe.
+// Test support: a throw-away application directory, stand-in game or
+// configurator processes started from copies of stand_in_game.exe, and
+// copies of start_recorder.exe that note how they were started.
 
 #include <memory>
 #include <string>
@@ -41,6 +42,27 @@ private:
     DWORD id_ = 0;
     bool ready_ = false;
 };
+
+// Full path of a program built beside the running test (stand_in_game.exe,
+// start_recorder.exe, Zerandis_PatcherUpdate.bin).
+std::wstring TestHelperPath(const std::wstring& name);
+
+// Copies that program to `target`, replacing a file already there.
+bool CopyTestHelper(const std::wstring& name, const std::wstring& target);
+
+// A copy of start_recorder.exe at `exePath`, once started, writes
+// "<exePath>.started": its command line and its current directory. Waits up
+// to `timeoutMs` for that record; false when none appeared.
+bool WaitForStartRecord(const std::wstring& exePath, DWORD timeoutMs, std::wstring& commandLine,
+                        std::wstring& currentDirectory);
+
+// Whole-file contents for the tests; reading gives empty when unreadable.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+
+// Opens an existing file with no sharing at all: nobody can move or replace
+// it while the handle lives.
+FileHandle HoldWithoutSharing(const std::wstring& path);
 
 // The messages of patcher.txt (LogFilePath), without their time stamps.
 std::vector<std::wstring> LogMessages();

@@ -1,0 +1,17 @@
+// Zerandis_PatcherUpdate.bin: finishes the patcher's self-update.
+//   Zerandis_PatcherUpdate.bin --pid <id> --current "<patcher.exe>" --new "<patcher.exe.new>"
+// The exit codes are listed in updater.h; the steps go to patcher.txt.
+
+#include <string>
+#include <vector>
+
+#include "updater.h"
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+        return RunUpdater(ParseUpdaterArgs(arguments));
+    } catch (...) {
+        return kUpdaterUnexpectedError;
+    }
+}
