@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "net_test_env.h"
 #include "run_harness.h"
+#include "stand_in.h"
 #include "update/download_phase.h"
 
 namespace {
@@ -212,6 +213,62 @@ TEST_F(DownloadTest, ConfiguratorStepComesBeforeTheGameStep) {
     // And once more before the configurator file is replaced.
     EXPECT_GT(IndexOf(posted, Status(L"Kończenie konfiguratora przed podmianą..."), download), download);
     EXPECT_EQ(ReadGameFile(L"config.ini"), "[video]\r\n");
+}
+
+TEST_F(DownloadTest, UpdaterFirstThenFilesThenThePatcherHandedOver) {
+    const std::string recorder = ReadFileBytes(TestHelperPath(L"start_recorder.exe"));
+    ASSERT_FALSE(recorder.empty());
+    Publish(L"Zerandis_Patcher.exe", "new patcher");
+    Publish(L"data.pak", "data");
+    Publish(L"patcher/Zerandis_PatcherUpdate.bin", recorder);
+    WriteManifest();
+    WriteIni();
+    WriteGameFile(L"Zerandis_Patcher.exe", "old patcher");
+
+    const std::vector<Posted> posted = Run();
+
+    // The download phase names its files in install order.
+    const int phase = IndexOf(posted, Status(L"Pobieranie aktualizacji..."));
+    ASSERT_GE(phase, 0) << Describe(posted);
+    std::vector<std::wstring> order;
+    for (int i = phase; i < static_cast<int>(posted.size()); ++i) {
+        if (posted[i].message == WM_PATCHER_DETAIL) order.push_back(posted[i].text);
+    }
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"patcher\\Zerandis_PatcherUpdate.bin", L"data.pak",
+                                                L"Zerandis_Patcher.exe"}));
+    EXPECT_EQ(posted[posted.size() - 2], Status(L"Aktualizacja patchera..."));
+    EXPECT_EQ(posted.back(), Number(WM_PATCHER_EXIT, 0));
+    EXPECT_TRUE(ValuesOf(posted, WM_PATCHER_DONE).empty());
+    EXPECT_FALSE(RunActive.load());
+
+    // The new patcher waits beside the running one; the running one is untouched.
+    EXPECT_EQ(ReadGameFile(L"Zerandis_Patcher.exe"), "old patcher");
+    EXPECT_EQ(ReadGameFile(L"Zerandis_Patcher.exe.new"), "new patcher");
+    EXPECT_EQ(Log().back(), L"Przekazano samoaktualizację do pomocnika.");
+    EXPECT_TRUE(LinesStartingWith(Log(), L"Aktualizacja zakończona").empty());
+
+    // The freshly installed updater was started with the handoff's command line.
+    std::wstring commandLine, directory;
+    ASSERT_TRUE(WaitForStartRecord(GameFile(L"patcher\\Zerandis_PatcherUpdate.bin"), 20000, commandLine, directory));
+    EXPECT_EQ(commandLine, L"\"" + GameFile(L"patcher\\Zerandis_PatcherUpdate.bin") + L"\" --pid " +
+                               std::to_wstring(::GetCurrentProcessId()) + L" --current \"" +
+                               GameFile(L"Zerandis_Patcher.exe") + L"\" --new \"" +
+                               GameFile(L"Zerandis_Patcher.exe.new") + L"\"");
+}
+
+TEST_F(DownloadTest, MissingUpdaterFailsAndKeepsTheNewPatcher) {
+    Publish(L"Zerandis_Patcher.exe", "new patcher");
+    WriteManifest();
+    WriteIni();
+
+    const std::vector<Posted> posted = Run();
+
+    const std::wstring failure =
+        L"Brakuje pomocnika samoaktualizacji: " + GameFile(L"patcher\\Zerandis_PatcherUpdate.bin");
+    EXPECT_EQ(TextsOf(posted, WM_PATCHER_DETAIL).back(), failure);
+    EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{0});
+    EXPECT_EQ(ReadGameFile(L"Zerandis_Patcher.exe.new"), "new patcher");
+    EXPECT_EQ(Log().back(), L"BLAD: " + failure);
 }
 
 TEST(MismatchLineTest, NamesBothSumsAndSizesAndAHashError) {
