@@ -19,8 +19,9 @@ Every listener serves the same routes:
                               its first line and does what it says: "ok" (the file),
                               "stale" (<path>.stale, or the file with its first byte
                               changed), "cut" (Content-Length of the file, half of it,
-                              then an abrupt close), "status <code>"; an empty plan
-                              serves the file.
+                              then an abrupt close), "big" (ten times the file's
+                              bytes), "loop" (302 to itself), "status <code>"; an
+                              empty plan serves the file.
 Each request becomes one JSON line in REQUEST_LOG: listener, path (with the
 query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP).
 """
@@ -137,6 +138,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         path = os.path.join(self.server.www, "site", *names)
         action = next_planned_action(path + ".plan")
+        if action == "loop":
+            self.send_plain(302, b"", [("Location", self.path)])
+            return
         if action.startswith("status "):
             self.send_plain(int(action.split()[1]), action.encode())
             return
@@ -146,6 +150,8 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             self.send_plain(404, b"not found")
             return
+        if action == "big":
+            body = body * 10
         if action == "stale":
             if os.path.exists(path + ".stale"):
                 with open(path + ".stale", "rb") as f:
