@@ -55,7 +55,8 @@ StepResult InstallFile(RunContext& run, const ManifestEntry& entry, const Staged
         return StepResult::RunOver;
     }
     run.progress.bytesCompleted += entry.size;
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, Percent(run.progress.bytesCompleted, run.progress.bytesTotal));
+    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS,
+                     static_cast<WPARAM>(Percent(run.progress.bytesCompleted, run.progress.bytesTotal)));
     WriteLog(L"Podmieniono plik lokalny: " + entry.path);
     return StepResult::Next;
 }
