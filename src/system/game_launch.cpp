@@ -18,6 +18,7 @@ constexpr DWORD kPollAfterExitMs = 300;
 constexpr int kForegroundPasses = 6;
 constexpr DWORD kForegroundPassPauseMs = 350;
 constexpr DWORD kImagePathCapacity = 32768;
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "the 32-bit STARTUPINFOW is 68 bytes");
 
 struct WindowSearch {
     std::wstring imageNameLower;
@@ -71,7 +72,7 @@ bool LaunchGame(HWND mainWindow, std::wstring& errorText) {
 
     std::wstring commandLine = L"\"" + gamePath + L"\"";  // CreateProcessW may write into it
     STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);  // 68 in the 32-bit build
+    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info{};

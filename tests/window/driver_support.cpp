@@ -139,35 +139,37 @@ std::wstring TextOf(HWND window) {
 
 bool SameText(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
+namespace {
+
+// The state of one enumeration: the test, and what matched so far.
+struct WindowSearch {
+    const std::function<bool(HWND)>* match;
+    bool firstOnly;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectMatchingWindow(HWND window, LPARAM context) noexcept {
+    auto& search = *reinterpret_cast<WindowSearch*>(context);
+    try {
+        if (!(*search.match)(window)) return TRUE;
+        search.found.push_back(window);
+    } catch (...) {
+        return TRUE;
+    }
+    return search.firstOnly ? FALSE : TRUE;
+}
+
+}  // namespace
+
 HWND FindChild(HWND parent, const std::function<bool(HWND)>& match) {
-    struct Search {
-        const std::function<bool(HWND)>* match;
-        HWND found;
-    } search{&match, nullptr};
-    ::EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM context) -> BOOL {
-            auto& state = *reinterpret_cast<Search*>(context);
-            if (!(*state.match)(child)) return TRUE;
-            state.found = child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    WindowSearch search{&match, true, {}};
+    ::EnumChildWindows(parent, CollectMatchingWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found.empty() ? nullptr : search.found.front();
 }
 
 std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& match) {
-    struct Search {
-        const std::function<bool(HWND)>* match;
-        std::vector<HWND> found;
-    } search{&match, {}};
-    ::EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto& state = *reinterpret_cast<Search*>(context);
-            if ((*state.match)(window)) state.found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{&match, false, {}};
+    ::EnumWindows(CollectMatchingWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

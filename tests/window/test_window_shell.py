@@ -167,6 +167,15 @@ def test_frame_moves_and_minimises_but_never_resizes_or_maximises(idle, driver):
         assert not driver.state()["zoomed"], refused
         assert driver.window_rect() == before, refused
 
+    # Another program may still size it, never below the tracking minimum
+    # (760 × 460 at 96 DPI), and the controls follow the client area.
+    driver.call("resize 300 200")
+    assert driver.window_rect()[2:] == (760, 460)
+    _, _, width, height = driver.client()
+    assert driver.rect(IDC_PLAY) == (width - 175 - 28, height - 48 - 22, 175, 48)
+    driver.call(f"resize {before[2]} {before[3]}")
+    assert driver.window_rect() == before
+
     driver.call("sys minimize")
     driver.barrier()
     assert driver.state()["iconic"]

@@ -201,6 +201,15 @@ Reply CaptionDoubleClick(const Args&) {
     return Reply::Ok();
 }
 
+// Sizes the target as another program would; the system asks the window for
+// its tracking limits on the way.
+Reply Resize(const Args& args) {
+    if (!RequireTarget().ok) return RequireTarget();
+    const BOOL done = ::SetWindowPos(Target, nullptr, 0, 0, static_cast<int>(args.Number(1)),
+                                     static_cast<int>(args.Number(2)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return done ? Reply::Ok() : Reply::Error(L"SetWindowPos failed");
+}
+
 Reply Key(const Args& args) {
     if (!RequireTarget().ok) return RequireTarget();
     const WPARAM key = static_cast<WPARAM>(args.Number(1));
@@ -261,6 +270,7 @@ Reply RunCommand(const Args& args) {
     if (name == L"caption-dblclk") return CaptionDoubleClick(args);
     if (name == L"close") return Close(args);
     if (name == L"key") return Key(args);
+    if (name == L"resize") return Resize(args);
     if (name == L"gui") return GuiState(args);
     if (name == L"responsive") return Responsive(args);
     return RunOtherCommand(args);
