@@ -1,8 +1,128 @@
+// Program entry: one patcher per logon session, the main window sized for the
+// screen and its scaling, the message loop, and an orderly stop of the run.
+
+#include "app/dpi.h"
+#include "app/main_window.h"
+#include "app/window_layout.h"
+#include "app/window_messages.h"
 #include "common/app_paths.h"
+#include "common/handle.h"
+#include "common/run_flags.h"
 #include "common/win_compat.h"
 
-// Program entry. The window and the update run are wired in here as they land;
-// for now the program only establishes its own location.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return InitAppPathsFromModule() ? 0 : 1;
+#include <commctrl.h>  // after windows.h, whose types it uses
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"Zerandis Patcher";
+constexpr wchar_t kMutexName[] = L"Local\\Zerandis_Patcher_SingleInstance";  // per logon session
+constexpr wchar_t kWindowClass[] = L"ZerandisPatcherWindow";
+// No sizing border and no maximise box: the window has one size.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kCaption, MB_OK | MB_ICONERROR); }
+
+bool RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(kAppIconId));
+    windowClass.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON,
+                                                          ::GetSystemMetrics(SM_CXSMICON),
+                                                          ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    windowClass.lpszClassName = kWindowClass;
+    return ::RegisterClassExW(&windowClass) != 0;
+}
+
+// The window size whose client area fits `work` at the system DPI; sets CurrentDpi.
+SIZE FittedWindowSize(const RECT& work) {
+    const int dpi = QuerySystemDpi();
+    CurrentDpi = dpi;
+    const ClientSize base = BaseClientSize(dpi);
+    RECT frame{0, 0, base.width, base.height};
+    AdjustWindowRectForDpi(frame, kWindowStyle, dpi);
+    const ClientSize client = FitClientSize(work.right - work.left, work.bottom - work.top,
+                                            (frame.right - frame.left) - base.width,
+                                            (frame.bottom - frame.top) - base.height, dpi);
+    RECT outer{0, 0, client.width, client.height};
+    AdjustWindowRectForDpi(outer, kWindowStyle, dpi);
+    return SIZE{outer.right - outer.left, outer.bottom - outer.top};
+}
+
+void CentreInWorkArea(HWND window, const RECT& work) {
+    RECT placed{};
+    ::GetWindowRect(window, &placed);
+    const int x = work.left + ((work.right - work.left) - (placed.right - placed.left)) / 2;
+    const int y = work.top + ((work.bottom - work.top) - (placed.bottom - placed.top)) / 2;
+    ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+int RunMessageLoop() {
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+// The program does not end under a running update: the run sees the cancel
+// flag at its next check and returns.
+void StopUpdateRun() {
+    CancelRequested.exchange(true);
+    if (WorkerThread.joinable()) WorkerThread.join();
+    // Texts the run posted after the window went away are still ours.
+    ReclaimWindowTexts(MainWindow);
+    ReleaseWindowResources();
+}
+
+int RunPatcher(HINSTANCE instance, int showCommand) {
+    KernelHandle instanceMutex(::CreateMutexW(nullptr, TRUE, kMutexName));
+    const DWORD mutexError = ::GetLastError();
+    if (!instanceMutex || mutexError == ERROR_ALREADY_EXISTS) {
+        ::MessageBoxW(nullptr, L"Patcher jest już uruchomiony.", kCaption, MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+    if (!InitAppPathsFromModule()) {
+        ShowStartError(L"Nie można ustalić katalogu patchera.");
+        return 1;
+    }
+    const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&commonControls);
+    if (!RegisterMainWindowClass(instance)) {
+        ShowStartError(L"Nie można zarejestrować okna patchera.");
+        return 1;
+    }
+
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const SIZE size = FittedWindowSize(work);
+    const HWND window = ::CreateWindowExW(0, kWindowClass, kCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                          size.cx, size.cy, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        ShowStartError(L"Nie można utworzyć okna patchera.");
+        StopUpdateRun();
+        return 1;
+    }
+    CentreInWorkArea(window, work);
+    ::ShowWindow(window, showCommand);
+    ::UpdateWindow(window);
+
+    const int exitCode = RunMessageLoop();
+    StopUpdateRun();
+    return exitCode;
+}  // the instance mutex is closed last
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    try {
+        return RunPatcher(instance, showCommand);
+    } catch (...) {
+        // Nothing leaves the program through std::terminate.
+        return 1;
+    }
 }

@@ -1,0 +1,152 @@
+#include "system/game_launch.h"
+
+#include <utility>
+#include <vector>
+
+#include "common/app_paths.h"
+#include "common/handle.h"
+#include "common/text.h"
+#include "config/error_text.h"
+#include "config/settings.h"
+
+namespace {
+
+constexpr DWORD kInputIdleWaitMs = 5000;
+constexpr ULONGLONG kWindowSearchMs = 15000;
+constexpr DWORD kPollWhileRunningMs = 100;
+constexpr DWORD kPollAfterExitMs = 300;
+constexpr int kForegroundPasses = 6;
+constexpr DWORD kForegroundPassPauseMs = 350;
+constexpr DWORD kImagePathCapacity = 32768;
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "the 32-bit STARTUPINFOW is 68 bytes");
+
+struct WindowSearch {
+    std::wstring imageNameLower;
+    std::vector<HWND> windows;
+};
+
+// The full image path of a process, or empty when it cannot be read.
+std::wstring ProcessImagePath(DWORD processId) {
+    const KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) return {};
+    std::vector<wchar_t> buffer(kImagePathCapacity, L'\0');
+    DWORD length = kImagePathCapacity;
+    if (!::QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &length)) return {};
+    return std::wstring(buffer.data(), length);
+}
+
+// True when something exists at `path`. A failure other than "not found" is
+// reported as a failure to start the game, with the system's reason.
+bool GameFileExists(const std::wstring& path, std::wstring& errorText) {
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        errorText = L"Nie znaleziono pliku gry: " + path;
+    } else {
+        errorText = L"Nie można uruchomić gry: " + WindowsErrorText(error);
+    }
+    return false;
+}
+
+// Waits for the first window of the game and forces it forward once. Windows of
+// any process with the game's image count, not only the one just started.
+void AwaitFirstGameWindow(const std::wstring& imageName, HANDLE process) {
+    const ULONGLONG deadline = ::GetTickCount64() + kWindowSearchMs;
+    while (::GetTickCount64() < deadline) {
+        const std::vector<HWND> windows = FindWindowsOfImage(imageName);
+        if (!windows.empty()) {
+            ForceForegroundWindow(windows.back());
+            return;
+        }
+        const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+        ::Sleep(running ? kPollWhileRunningMs : kPollAfterExitMs);
+    }
+}
+
+}  // namespace
+
+bool LaunchGame(HWND mainWindow, std::wstring& errorText) {
+    const std::wstring gamePath = ResolveAppPath(Settings.gameExe);
+    if (!GameFileExists(gamePath, errorText)) return false;
+    ::ShowWindow(mainWindow, SW_HIDE);
+
+    std::wstring commandLine = L"\"" + gamePath + L"\"";  // CreateProcessW may write into it
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(gamePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          AppDirectory.c_str(), &startup, &info)) {
+        const DWORD error = ::GetLastError();
+        errorText = L"Nie można uruchomić gry: " + WindowsErrorText(error);
+        ::ShowWindow(mainWindow, SW_SHOW);
+        ::SetForegroundWindow(mainWindow);
+        return false;
+    }
+    KernelHandle process(info.hProcess);
+    KernelHandle thread(info.hThread);
+
+    ::AllowSetForegroundWindow(info.dwProcessId);  // the game may take the foreground itself
+    ::WaitForInputIdle(process.Get(), kInputIdleWaitMs);
+    const std::wstring imageName = FileNamePart(gamePath);
+    AwaitFirstGameWindow(imageName, process.Get());
+    // Games often replace their first window (a launcher or splash) with the
+    // real one, so the foreground is handed over a few more times.
+    for (int pass = 0; pass < kForegroundPasses; ++pass) {
+        ::Sleep(kForegroundPassPauseMs);
+        for (const HWND window : FindWindowsOfImage(imageName)) ForceForegroundWindow(window);
+    }
+    thread.Reset();
+    process.Reset();
+    return true;
+}
+
+std::vector<HWND> FindWindowsOfImage(const std::wstring& imageName) {
+    WindowSearch search{ToLowerWide(imageName), {}};
+    ::EnumWindows(CollectWindowsOfImage, reinterpret_cast<LPARAM>(&search));
+    return std::move(search.windows);
+}
+
+BOOL CALLBACK CollectWindowsOfImage(HWND window, LPARAM context) noexcept {
+    try {
+        auto& search = *reinterpret_cast<WindowSearch*>(context);
+        if (!::IsWindowVisible(window) || ::GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(window, &processId);
+        const std::wstring imagePath = ProcessImagePath(processId);
+        if (imagePath.empty()) return TRUE;
+        if (ToLowerWide(FileNamePart(imagePath)) == search.imageNameLower) search.windows.push_back(window);
+    } catch (...) {
+        // A window that cannot be looked at is left out.
+    }
+    return TRUE;
+}
+
+void ForceForegroundWindow(HWND window) {
+    if (window == nullptr || !::IsWindow(window)) return;
+    const HWND foreground = ::GetForegroundWindow();
+    const DWORD foregroundThread = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+    DWORD windowProcess = 0;
+    const DWORD windowThread = ::GetWindowThreadProcessId(window, &windowProcess);
+    const DWORD ownThread = ::GetCurrentThreadId();
+
+    // Input attached to both threads lets this thread hand the foreground over.
+    const bool attachedToForeground = foregroundThread != 0 && foregroundThread != ownThread &&
+                                      ::AttachThreadInput(ownThread, foregroundThread, TRUE);
+    const bool attachedToWindow =
+        windowThread != 0 && windowThread != ownThread && ::AttachThreadInput(ownThread, windowThread, TRUE);
+
+    ::AllowSetForegroundWindow(windowProcess);
+    ::ShowWindowAsync(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
+    // Topmost and back lifts it above every window without leaving it topmost.
+    constexpr UINT kFlags = SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW;
+    ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, kFlags);
+    ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, kFlags);
+    ::BringWindowToTop(window);
+    ::SetActiveWindow(window);
+    ::SetForegroundWindow(window);
+
+    if (attachedToWindow) ::AttachThreadInput(ownThread, windowThread, FALSE);
+    if (attachedToForeground) ::AttachThreadInput(ownThread, foregroundThread, FALSE);
+}
