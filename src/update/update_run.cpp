@@ -90,7 +90,7 @@ void UpdateWorker() {
         RunUpdate(run);
     } catch (...) {
         try {
-            ReportFailure(L"Nieoczekiwany błąd podczas aktualizacji (brak pamięci?).");
+            ReportFailure(L"Nieoczekiwany błąd aktualizacji.");
         } catch (...) {
         }
     }
