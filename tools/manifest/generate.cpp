@@ -34,7 +34,7 @@ GenerateResult BuildManifest(const fs::path& root, const ScanOptions& options,
     for (TreeProblem& problem : CaseCollisions(scan.files)) result.refused.push_back(std::move(problem));
     for (const TreeFile& file : scan.files) {
         // The name checks imply the patcher's rule; this keeps it so.
-        if (IsValidUtf8(file.path) && !IsPatcherPath(file.path)) {
+        if (result.refused.empty() && !IsPatcherPath(file.path)) {
             result.refused.push_back({Printable(file.path), "a path the patcher refuses"});
         }
     }
@@ -43,6 +43,8 @@ GenerateResult BuildManifest(const fs::path& root, const ScanOptions& options,
     }
     if (!result.refused.empty()) {
         AddUnreadable(scan.files, result.refused);
+        std::stable_sort(result.refused.begin(), result.refused.end(),
+                         [](const TreeProblem& a, const TreeProblem& b) { return a.path < b.path; });
         return result;
     }
 

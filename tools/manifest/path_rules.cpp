@@ -69,7 +69,11 @@ char32_t FoldOne(char32_t c) {
         return isUpper ? c + 1 : c;
     }
     if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;  // Greek
-    if (c == 0x3C2) return 0x3C3;                                 // final sigma is a sigma
+    if (c == 0x386) return 0x3AC;                                 // Greek with tonos
+    if (c >= 0x388 && c <= 0x38A) return c + 0x25;
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x38E || c == 0x38F) return c + 0x3F;
+    if (c == 0x3C2) return 0x3C3;  // final sigma upper-cases to sigma's capital: refuse the pair rather than miss it
     if (c >= 0x410 && c <= 0x42F) return c + 0x20;                // Cyrillic
     if (c >= 0x400 && c <= 0x40F) return c + 0x50;
     return c;
