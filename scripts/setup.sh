@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   cmake ninja-build
+  g++ libssl-dev
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth x11-utils imagemagick
   nginx-light openssl curl

@@ -1,0 +1,51 @@
+// zerandis-manifest: builds and checks the manifest that the Zerandis Patcher
+// reads from the update server. Usage and exit codes: zerandis-manifest --help.
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <filesystem>
+
+#include "common/win_compat.h"
+
+// Arguments arrive in UTF-16; the tool works in UTF-8. The manifest goes to
+// standard output byte for byte (LF stays LF).
+int wmain(int argc, wchar_t** argv) {
+    try {
+        ::SetConsoleOutputCP(CP_UTF8);
+        ::_setmode(::_fileno(stdout), _O_BINARY);
+        std::vector<std::string> arguments;
+        for (int i = 1; i < argc; ++i) {
+            const std::u8string utf8 = std::filesystem::path(argv[i]).u8string();
+            arguments.emplace_back(utf8.begin(), utf8.end());
+        }
+        const bool errIsTerminal = ::_isatty(::_fileno(stderr)) != 0;
+        return RunCommandLine(ParseCommandLine(arguments), std::cout, std::cerr, errIsTerminal);
+    } catch (const std::exception& e) {
+        std::cerr << "zerandis-manifest: " << e.what() << "\n";
+        return kExitUsage;
+    }
+}
+
+#else
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    try {
+        const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+        return RunCommandLine(ParseCommandLine(arguments), std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    } catch (const std::exception& e) {
+        std::cerr << "zerandis-manifest: " << e.what() << "\n";
+        return kExitUsage;
+    }
+}
+
+#endif

@@ -1,0 +1,143 @@
+#include "manifest_text.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "path_rules.h"
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+size_t FindBlank(std::string_view line, size_t from) {
+    while (from < line.size() && !IsBlank(line[from])) ++from;
+    return from < line.size() ? from : std::string_view::npos;
+}
+
+size_t FindNonBlank(std::string_view line, size_t from) {
+    while (from < line.size() && IsBlank(line[from])) ++from;
+    return from < line.size() ? from : std::string_view::npos;
+}
+
+// 32 hexadecimal digits of either case, returned lowered in `md5`.
+bool ReadDigest(std::string_view field, std::string& md5) {
+    if (field.size() != 32) return false;
+    md5.clear();
+    for (char c : field) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c + 0x20);
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+        md5 += c;
+    }
+    return true;
+}
+
+ManifestFault ParseEntryLine(std::string_view line, ListedFile& entry) {
+    const size_t p1 = FindBlank(line, 0);
+    if (p1 == std::string_view::npos) return ManifestFault::Line;
+    const size_t s2 = FindNonBlank(line, p1);
+    if (s2 == std::string_view::npos) return ManifestFault::Line;
+    const size_t e2 = FindBlank(line, s2);
+    if (e2 == std::string_view::npos) return ManifestFault::Line;
+    const size_t s3 = FindNonBlank(line, e2);
+    if (s3 == std::string_view::npos) return ManifestFault::Line;
+
+    if (!ParseSizeField(line.substr(s2, e2 - s2), entry.size)) return ManifestFault::Size;
+    const std::string_view path = line.substr(s3);
+    // The patcher decodes each field strictly: ill-formed UTF-8 empties the
+    // field, which then fails as an entry.
+    if (!ReadDigest(line.substr(0, p1), entry.md5) || !IsValidUtf8(path) || !IsPatcherPath(path)) {
+        return ManifestFault::Entry;
+    }
+    entry.path.assign(path);
+    std::replace(entry.path.begin(), entry.path.end(), '\\', '/');
+    return ManifestFault::None;
+}
+
+std::string IsoUtc(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    const auto day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss time{floor<seconds>(at - day)};
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text.data();
+}
+
+}  // namespace
+
+std::string FormatManifest(std::vector<ListedFile> files, std::chrono::system_clock::time_point generatedAt) {
+    std::sort(files.begin(), files.end(),
+              [](const ListedFile& a, const ListedFile& b) { return a.path < b.path; });
+    std::string text = "# zerandis-manifest " + IsoUtc(generatedAt) + ", " + std::to_string(files.size()) +
+                       (files.size() == 1 ? " file\n" : " files\n");
+    for (const ListedFile& file : files) {
+        text += file.md5 + " " + std::to_string(file.size) + " " + file.path + "\n";
+    }
+    return text;
+}
+
+bool ParseSizeField(std::string_view field, uint64_t& size) {
+    size_t at = 0;
+    bool negative = false;
+    if (at < field.size() && (field[at] == '+' || field[at] == '-')) negative = field[at++] == '-';
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (; at < field.size() && field[at] >= '0' && field[at] <= '9'; ++at, ++digits) {
+        const auto digit = static_cast<uint64_t>(field[at] - '0');
+        if (value > (UINT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (digits == 0) return false;
+    size = negative ? 0 - value : value;  // unsigned wrap-around: negation modulo 2^64
+    return true;
+}
+
+ParsedManifest ParseManifestText(std::string_view text) {
+    ParsedManifest parsed;
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+    size_t lineNumber = 0;
+    while (!text.empty()) {
+        const size_t lf = text.find('\n');
+        std::string_view line = text.substr(0, lf);
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty() || line.front() == '#') continue;
+
+        ListedFile entry;
+        const ManifestFault fault = ParseEntryLine(line, entry);
+        if (fault != ManifestFault::None) {
+            parsed.fault = fault;
+            parsed.faultLine = lineNumber;
+            return parsed;
+        }
+        parsed.entries.push_back(std::move(entry));
+    }
+    if (parsed.entries.empty()) parsed.fault = ManifestFault::Empty;
+    return parsed;
+}
+
+std::string DescribeFault(const ParsedManifest& parsed) {
+    const std::string n = std::to_string(parsed.faultLine);
+    switch (parsed.fault) {
+        case ManifestFault::None:
+            return {};
+        case ManifestFault::Line:
+            return "line " + n + " is not \"md5 size path\" (the patcher logs \"Błędna linia manifestu: " + n + "\")";
+        case ManifestFault::Size:
+            return "line " + n + " has no valid 64-bit size (the patcher logs \"Błędny rozmiar w linii manifestu: " +
+                   n + "\")";
+        case ManifestFault::Entry:
+            return "line " + n + " has a bad md5 or a path the patcher refuses (the patcher logs " +
+                   "\"Nieprawidłowy wpis manifestu w linii " + n + "\")";
+        case ManifestFault::Empty:
+            return "no file is listed (the patcher logs \"Manifest nie zawiera żadnych plików.\")";
+    }
+    return {};
+}
