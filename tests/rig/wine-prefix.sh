@@ -15,6 +15,12 @@ WINE_STATE=$(cd "$WINE_STATE" && pwd)
 . "$(dirname "$0")/wine-env.sh"
 
 start_xvfb() {
+  # A caller with a display of its own (the demo on a desktop) names it here.
+  if [ -n "${PATCHER_USE_DISPLAY:-}" ]; then
+    echo "${PATCHER_USE_DISPLAY#:}" >"$WINE_STATE/display"
+    export DISPLAY="$PATCHER_USE_DISPLAY"
+    return
+  fi
   if [ -s "$WINE_STATE/xvfb.pid" ] && kill -0 "$(cat "$WINE_STATE/xvfb.pid")" 2>/dev/null; then
     return
   fi
