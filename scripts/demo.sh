@@ -127,7 +127,7 @@ DISPLAY=":$(cat "$wine_state/display")" import -window root "$shot"
 
 echo
 echo "demo: the end of $log:"
-tail -n 12 "$log"
+tail -n 12 "$log" | sed "1s/^\xEF\xBB\xBF//"
 echo
 echo "demo: screenshot of the window: $shot"
 case "$outcome" in
