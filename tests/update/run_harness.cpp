@@ -101,7 +101,8 @@ void RunTest::SetUp() {
     CancelRequested.store(false);
     RunActive.store(false);
     token_ = UniqueToken();
-    gameDir_ = MakeTempDir(L"game");
+    rootDir_ = MakeTempDir(L"game");
+    gameDir_ = rootDir_;
     SetAppPaths(gameDir_ + L"\\Zerandis_Patcher.exe");
     siteDir_ = Utf8ToWide("Z:" + NetEnvValue("WWW_DIR") + "/site/" + token_);
     std::filesystem::create_directories(siteDir_);
@@ -116,8 +117,14 @@ void RunTest::TearDown() {
     PumpPending();
     CancelRequested.store(false);
     std::error_code ignored;
-    std::filesystem::remove_all(gameDir_, ignored);
+    std::filesystem::remove_all(rootDir_, ignored);
     std::filesystem::remove_all(siteDir_, ignored);
+}
+
+void RunTest::UseGameDirectory(const std::wstring& relativeToRoot) {
+    gameDir_ = AppendPath(rootDir_, relativeToRoot);
+    std::filesystem::create_directories(gameDir_);
+    SetAppPaths(gameDir_ + L"\\Zerandis_Patcher.exe");
 }
 
 std::wstring RunTest::GameFile(const std::wstring& relative) const { return AppendPath(gameDir_, relative); }

@@ -40,8 +40,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The game directory and a file in it.
+    // The game directory and a file in it. It starts as a fresh temp folder
+    // (RootDir); UseGameDirectory moves it to a folder below that one.
     const std::wstring& GameDir() const { return gameDir_; }
+    const std::wstring& RootDir() const { return rootDir_; }
+    void UseGameDirectory(const std::wstring& relativeToRoot);
     std::wstring GameFile(const std::wstring& relative) const;
     void WriteGameFile(const std::wstring& relative, const std::string& bytes) const;
     std::string ReadGameFile(const std::wstring& relative) const;
@@ -74,6 +77,7 @@ protected:
     std::vector<std::wstring> Log() const;
 
 private:
+    std::wstring rootDir_;
     std::wstring gameDir_;
     std::string token_;
     std::wstring siteDir_;
