@@ -6,9 +6,11 @@ The pieces, each usable on its own (README.md shows how they fit together):
   GameDir     a fresh game directory holding a copy of the patcher and a patcher.ini
   Patcher     one patcher process started in a GameDir
   screenshot, Image   pictures of the Xvfb screen and their pixels
+Update sites on the test HTTPS server are built with update_site.py.
 """
 
 import os
+import re
 import queue
 import shutil
 import subprocess
@@ -21,7 +23,8 @@ PATCHER_CLASS = "ZerandisPatcherWindow"
 STAND_IN_CLASS = "StandInGameWindow"
 CAPTION = "Zerandis Patcher"
 
-# A server that refuses at once, so runs that reach the network fail quickly.
+# A server that refuses at once, so runs that reach the network fail quickly
+# (scenarios that need a run to succeed point BASE_URL at an update_site.Site).
 DEFAULT_INI = {"BASE_URL": "https://127.0.0.1:9/client/", "GAME_EXE": "Zerandis.exe"}
 
 # Control identifiers of the main window.
@@ -55,11 +58,13 @@ class Rig:
     driver_exe: str
     stand_in_game: str
     work_dir: str
+    updater_exe: str  # Zerandis_PatcherUpdate.bin of the same build
 
     @classmethod
     def from_environment(cls):
         names = {"wine_run": "PATCHER_WINE_RUN", "wine_state": "PATCHER_WINE_STATE", "patcher_exe": "PATCHER_EXE",
-                 "driver_exe": "WINDOW_DRIVER", "stand_in_game": "STAND_IN_GAME", "work_dir": "WINDOW_E2E_DIR"}
+                 "driver_exe": "WINDOW_DRIVER", "stand_in_game": "STAND_IN_GAME", "work_dir": "WINDOW_E2E_DIR",
+                 "updater_exe": "PATCHER_UPDATER"}
         missing = [variable for variable in names.values() if not os.environ.get(variable)]
         if missing:
             raise RigError("run through ctest; missing " + ", ".join(missing))
@@ -303,6 +308,32 @@ class GameDir:
     def read_text(self, relative, encoding="utf-8"):
         with open(self.file(relative), encoding=encoding, newline="") as file:
             return file.read()
+
+    def read_bytes(self, relative):
+        with open(self.file(relative), "rb") as file:
+            return file.read()
+
+    def exists(self, relative):
+        return os.path.exists(self.file(relative))
+
+    def log(self):
+        """The messages of patcher.txt, without their time stamps; [] while there is none."""
+        if not self.exists("patcher.txt"):
+            return []
+        text = self.read_text("patcher.txt", encoding="utf-8-sig")
+        stamp = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ")
+        return [stamp.sub("", line, count=1) for line in text.split("\r\n") if line]
+
+    def wait_log(self, wanted, count=1, timeout=30):
+        """The log once it holds `count` lines equal to `wanted` (the log is written by the run)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            log = self.log()
+            if log.count(wanted) >= count:
+                return log
+            if time.monotonic() > deadline:
+                raise RigError(f"patcher.txt holds {log.count(wanted)} lines {wanted!r}, wanted {count}")
+            time.sleep(0.05)
 
     def remove(self):
         shutil.rmtree(self.path, ignore_errors=True)
