@@ -39,6 +39,21 @@ IDC_TOTAL_LABEL = 1008
 IDC_FILE_LABEL = 1009
 IDC_RATE = 1010
 
+# The four text lines a run writes, and what they show at the end of a run.
+TEXT_LINES = (IDC_STATUS, IDC_DETAIL, IDC_COUNTS, IDC_RATE)
+RUN_START = "Rozpoczęcie sprawdzania aktualizacji."  # logged first by every run, after a line of "="
+UP_TO_DATE = {
+    IDC_STATUS: "Klient jest aktualny.",
+    IDC_DETAIL: "Możesz uruchomić grę.",
+    IDC_COUNTS: "Wszystkie pliki mają poprawne sumy MD5.",
+    IDC_RATE: "Pobieranie nie jest wymagane — klient jest aktualny.",
+}
+FAILED_STATUS = "Nie udało się zaktualizować klienta."
+FAILED_COUNTS = "Szczegóły zapisano w patcher.txt"
+FAILED_RATE = "Pobieranie przerwane — nie można określić czasu ani jakości połączenia."
+FINISHED_STATUS = "Aktualizacja zakończona."
+FINISHED_DETAIL = "Możesz uruchomić grę."
+
 # Worker-to-window messages that carry only a number, safe to post from another process.
 WM_APP = 0x8000
 WM_PATCHER_TOTAL_PROGRESS = WM_APP + 4
@@ -260,6 +275,19 @@ class Driver:
         for value in ((position + 1) % 101, position):
             self.call(f"post {WM_PATCHER_TOTAL_PROGRESS} {value} 0")
             self.wait_progress(IDC_TOTAL_PROGRESS, value)
+
+    def lines(self):
+        """The four text lines of the target (status, detail, counts, bottom line) by control id."""
+        return {selector: self.text(selector) for selector in TEXT_LINES}
+
+    def repair(self, game, timeout_ms=60000):
+        """Presses "NAPRAW PLIKI" and returns once that run has ended (the repair
+        button is enabled again). A new run line in the log shows that the click
+        was handled, so the buttons seen enabled afterwards are the new run's."""
+        runs = game.log().count(RUN_START)
+        self.call(f"click {IDC_REPAIR}")
+        game.wait_log(RUN_START, runs + 1, timeout=timeout_ms / 1000)
+        self.wait_enabled(IDC_REPAIR, True, timeout_ms)
 
     def wait_window(self, class_name, timeout_ms=20000):
         handle, pid = self._wait(f"wait-window {class_name} {timeout_ms}", timeout_ms).split()
