@@ -20,8 +20,10 @@ Every listener serves the same routes:
                               "stale" (<path>.stale, or the file with its first byte
                               changed), "cut" (Content-Length of the file, half of it,
                               then an abrupt close), "big" (ten times the file's
-                              bytes), "loop" (302 to itself), "status <code>"; an
-                              empty plan serves the file.
+                              bytes), "loop" (302 to itself), "status <code>",
+                              "slow <chunk> <ms>" (the file in chunks of <chunk>
+                              bytes, <ms> apart, flushed one by one); an empty
+                              plan serves the file.
 Each request becomes one JSON line in REQUEST_LOG: listener, path (with the
 query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP).
 """
@@ -85,6 +87,16 @@ class Handler(BaseHTTPRequestHandler):
             if delay:
                 self.wfile.flush()
                 time.sleep(delay)
+
+    def trickle(self, body, chunk, delay):
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        for start in range(0, len(body), chunk):
+            if start:
+                time.sleep(delay)
+            self.wfile.write(body[start:start + chunk])
+            self.wfile.flush()
 
     def do_GET(self):
         self.record()
@@ -158,6 +170,10 @@ class Handler(BaseHTTPRequestHandler):
                     body = f.read()
             elif body:
                 body = bytes([body[0] ^ 0xFF]) + body[1:]
+        if action.startswith("slow "):
+            _, chunk, delay = action.split()
+            self.trickle(body, int(chunk), int(delay) / 1000.0)
+            return
         if action == "cut":
             self.send_response(200)
             self.send_header("Content-Length", str(len(body)))

@@ -6,9 +6,11 @@ The pieces, each usable on its own (README.md shows how they fit together):
   GameDir     a fresh game directory holding a copy of the patcher and a patcher.ini
   Patcher     one patcher process started in a GameDir
   screenshot, Image   pictures of the Xvfb screen and their pixels
+Update sites on the test HTTPS server are built with update_site.py.
 """
 
 import os
+import re
 import queue
 import shutil
 import subprocess
@@ -21,7 +23,8 @@ PATCHER_CLASS = "ZerandisPatcherWindow"
 STAND_IN_CLASS = "StandInGameWindow"
 CAPTION = "Zerandis Patcher"
 
-# A server that refuses at once, so runs that reach the network fail quickly.
+# A server that refuses at once, so runs that reach the network fail quickly
+# (scenarios that need a run to succeed point BASE_URL at an update_site.Site).
 DEFAULT_INI = {"BASE_URL": "https://127.0.0.1:9/client/", "GAME_EXE": "Zerandis.exe"}
 
 # Control identifiers of the main window.
@@ -35,6 +38,21 @@ IDC_FILE_PROGRESS = 1007
 IDC_TOTAL_LABEL = 1008
 IDC_FILE_LABEL = 1009
 IDC_RATE = 1010
+
+# The four text lines a run writes, and what they show at the end of a run.
+TEXT_LINES = (IDC_STATUS, IDC_DETAIL, IDC_COUNTS, IDC_RATE)
+RUN_START = "Rozpoczęcie sprawdzania aktualizacji."  # logged first by every run, after a line of "="
+UP_TO_DATE = {
+    IDC_STATUS: "Klient jest aktualny.",
+    IDC_DETAIL: "Możesz uruchomić grę.",
+    IDC_COUNTS: "Wszystkie pliki mają poprawne sumy MD5.",
+    IDC_RATE: "Pobieranie nie jest wymagane — klient jest aktualny.",
+}
+FAILED_STATUS = "Nie udało się zaktualizować klienta."
+FAILED_COUNTS = "Szczegóły zapisano w patcher.txt"
+FAILED_RATE = "Pobieranie przerwane — nie można określić czasu ani jakości połączenia."
+FINISHED_STATUS = "Aktualizacja zakończona."
+FINISHED_DETAIL = "Możesz uruchomić grę."
 
 # Worker-to-window messages that carry only a number, safe to post from another process.
 WM_APP = 0x8000
@@ -55,11 +73,13 @@ class Rig:
     driver_exe: str
     stand_in_game: str
     work_dir: str
+    updater_exe: str  # Zerandis_PatcherUpdate.bin of the same build
 
     @classmethod
     def from_environment(cls):
         names = {"wine_run": "PATCHER_WINE_RUN", "wine_state": "PATCHER_WINE_STATE", "patcher_exe": "PATCHER_EXE",
-                 "driver_exe": "WINDOW_DRIVER", "stand_in_game": "STAND_IN_GAME", "work_dir": "WINDOW_E2E_DIR"}
+                 "driver_exe": "WINDOW_DRIVER", "stand_in_game": "STAND_IN_GAME", "work_dir": "WINDOW_E2E_DIR",
+                 "updater_exe": "PATCHER_UPDATER"}
         missing = [variable for variable in names.values() if not os.environ.get(variable)]
         if missing:
             raise RigError("run through ctest; missing " + ", ".join(missing))
@@ -256,6 +276,19 @@ class Driver:
             self.call(f"post {WM_PATCHER_TOTAL_PROGRESS} {value} 0")
             self.wait_progress(IDC_TOTAL_PROGRESS, value)
 
+    def lines(self):
+        """The four text lines of the target (status, detail, counts, bottom line) by control id."""
+        return {selector: self.text(selector) for selector in TEXT_LINES}
+
+    def repair(self, game, timeout_ms=60000):
+        """Presses "NAPRAW PLIKI" and returns once that run has ended (the repair
+        button is enabled again). A new run line in the log shows that the click
+        was handled, so the buttons seen enabled afterwards are the new run's."""
+        runs = game.log().count(RUN_START)
+        self.call(f"click {IDC_REPAIR}")
+        game.wait_log(RUN_START, runs + 1, timeout=timeout_ms / 1000)
+        self.wait_enabled(IDC_REPAIR, True, timeout_ms)
+
     def wait_window(self, class_name, timeout_ms=20000):
         handle, pid = self._wait(f"wait-window {class_name} {timeout_ms}", timeout_ms).split()
         return handle, int(pid)
@@ -303,6 +336,32 @@ class GameDir:
     def read_text(self, relative, encoding="utf-8"):
         with open(self.file(relative), encoding=encoding, newline="") as file:
             return file.read()
+
+    def read_bytes(self, relative):
+        with open(self.file(relative), "rb") as file:
+            return file.read()
+
+    def exists(self, relative):
+        return os.path.exists(self.file(relative))
+
+    def log(self):
+        """The messages of patcher.txt, without their time stamps; [] while there is none."""
+        if not self.exists("patcher.txt"):
+            return []
+        text = self.read_text("patcher.txt", encoding="utf-8-sig")
+        stamp = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ")
+        return [stamp.sub("", line, count=1) for line in text.split("\r\n") if line]
+
+    def wait_log(self, wanted, count=1, timeout=30):
+        """The log once it holds `count` lines equal to `wanted` (the log is written by the run)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            log = self.log()
+            if log.count(wanted) >= count:
+                return log
+            if time.monotonic() > deadline:
+                raise RigError(f"patcher.txt holds {log.count(wanted)} lines {wanted!r}, wanted {count}")
+            time.sleep(0.05)
 
     def remove(self):
         shutil.rmtree(self.path, ignore_errors=True)

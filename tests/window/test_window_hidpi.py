@@ -40,8 +40,8 @@ def scaled(rig):
 
 
 @pytest.fixture(scope="module")
-def scaled_patcher(scaled, launcher, driver):
-    started = launcher.start("hidpi")
+def scaled_patcher(scaled, sites, launcher, driver):
+    started = launcher.start("hidpi", site=sites.client("hidpi"))
     driver.wait_enabled(IDC_PLAY, True)
     return started
 

@@ -4,6 +4,7 @@ launch. One patcher start serves each group; the tests of a group run in file
 order."""
 
 import os
+import re
 import time
 
 import pytest
@@ -52,9 +53,14 @@ def assert_layout(driver, expected):
 
 
 @pytest.fixture(scope="module")
-def idle(launcher, driver):
+def idle_site(sites):
+    return sites.client("idle")
+
+
+@pytest.fixture(scope="module")
+def idle(idle_site, launcher, driver):
     """A patcher whose first run has ended up to date."""
-    started = launcher.start("idle")
+    started = launcher.start("idle", site=idle_site)
     driver.wait_enabled(IDC_PLAY, True)
     return started
 
@@ -73,7 +79,7 @@ def test_window_is_fitted_centred_and_laid_out(idle, driver):
     assert ex_style & 0x8 == 0  # not topmost
 
 
-def test_controls_show_their_texts_and_states(idle, driver):
+def test_first_run_ends_up_to_date(idle, idle_site, driver):
     texts = {selector: driver.text(selector) for selector in
              ["window", IDC_TOTAL_LABEL, IDC_FILE_LABEL, IDC_REPAIR, IDC_PLAY, IDC_STATUS, IDC_DETAIL, IDC_COUNTS,
               IDC_RATE]}
@@ -83,15 +89,19 @@ def test_controls_show_their_texts_and_states(idle, driver):
         IDC_FILE_LABEL: "POSTĘP AKTUALNIE POBIERANEGO PLIKU",
         IDC_REPAIR: "NAPRAW PLIKI",
         IDC_PLAY: "GRAJ",
-        # An up-to-date run that posts no texts leaves the creation texts.
-        IDC_STATUS: "Uruchamianie...",
-        IDC_DETAIL: "",
-        IDC_COUNTS: "",
-        IDC_RATE: "Szacowany czas do końca: obliczanie...",
+        # The run replaces the creation texts of these four lines.
+        IDC_STATUS: "Klient jest aktualny.",
+        IDC_DETAIL: "Możesz uruchomić grę.",
+        IDC_COUNTS: "Wszystkie pliki mają poprawne sumy MD5.",
+        IDC_RATE: "Pobieranie nie jest wymagane — klient jest aktualny.",
     }
-    assert driver.progress(IDC_TOTAL_PROGRESS) == (0, 0, 100)
-    assert driver.progress(IDC_FILE_PROGRESS) == (0, 0, 100)
+    assert driver.progress(IDC_TOTAL_PROGRESS) == (100, 0, 100)
+    assert driver.progress(IDC_FILE_PROGRESS) == (100, 0, 100)
     assert driver.enabled(IDC_PLAY) and driver.enabled(IDC_REPAIR)
+    assert idle.game.log() == ["=" * 64, "Rozpoczęcie sprawdzania aktualizacji.", "Klient jest aktualny."]
+    # The manifest alone was fetched, once, with its cache-busting value.
+    (request,) = idle_site.requests()
+    assert re.fullmatch(r"manifest\.md5\?nocache=\d+", request), request
 
 
 def test_colours_on_screen(idle, rig, driver):
@@ -202,7 +212,7 @@ def test_dpi_change_rescales_the_layout(idle, driver):
     assert_layout(driver, LAYOUT_96)
 
 
-def test_buttons_start_runs_and_follow_their_outcome(idle, driver):
+def test_buttons_start_runs_and_follow_their_outcome(idle, idle_site, driver):
     # A failed run leaves only repair enabled; a command from the disabled play
     # button is ignored (a launch of the missing game would show a box).
     driver.call(f"post {WM_PATCHER_DONE} 0 0")
@@ -212,15 +222,22 @@ def test_buttons_start_runs_and_follow_their_outcome(idle, driver):
     driver.no_box(1000)
     assert driver.state()["visible"]
 
-    # A repair run resets both bars and, ending up to date, enables play again.
+    # A repair run disables both buttons and resets both bars while its
+    # manifest trickles in; ending up to date, it enables play again.
+    idle_site.plan("manifest.md5", ["slow 24 300"])
     driver.call(f"post {WM_PATCHER_TOTAL_PROGRESS} 70 0")
     driver.call(f"post {WM_PATCHER_FILE_PROGRESS} 40 0")
     driver.wait_progress(IDC_FILE_PROGRESS, 40)
     driver.call(f"click {IDC_REPAIR}")
-    driver.wait_enabled(IDC_PLAY, True)
-    assert driver.enabled(IDC_REPAIR)
+    driver.wait_enabled(IDC_REPAIR, False, 5000)
+    assert not driver.enabled(IDC_PLAY)
     assert driver.progress(IDC_TOTAL_PROGRESS)[0] == 0
     assert driver.progress(IDC_FILE_PROGRESS)[0] == 0
+    driver.wait_enabled(IDC_PLAY, True)
+    assert driver.enabled(IDC_REPAIR)
+    assert driver.text(IDC_STATUS) == "Klient jest aktualny."
+    assert driver.progress(IDC_TOTAL_PROGRESS)[0] == 100
+    assert idle.game.log().count("Rozpoczęcie sprawdzania aktualizacji.") == 2
 
 
 def test_close_without_a_run_ends_at_once(idle, driver):
@@ -230,9 +247,9 @@ def test_close_without_a_run_ends_at_once(idle, driver):
 
 
 @pytest.fixture(scope="module")
-def player(launcher, driver):
+def player(sites, launcher, driver):
     """A patcher ready to play; the game it starts shows its window after 3 s."""
-    started = launcher.start("play", env={"STAND_IN_GAME_WINDOW_DELAY_MS": "3000"})
+    started = launcher.start("play", site=sites.client("play"), env={"STAND_IN_GAME_WINDOW_DELAY_MS": "3000"})
     driver.wait_enabled(IDC_PLAY, True)
     return started
 

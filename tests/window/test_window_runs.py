@@ -1,0 +1,244 @@
+"""Whole update runs of the real patcher against update sites on the scripted
+HTTPS server, seen through its window, its log and the files it leaves:
+closing during a run, failed runs and repairs, and a self-update through the
+real updater program. One patcher start serves each group; the tests of a
+group run in file order."""
+
+import os
+import re
+import time
+
+import pytest
+
+from patcher_rig import (CAPTION, FAILED_COUNTS, FAILED_RATE, FAILED_STATUS, FINISHED_DETAIL, FINISHED_STATUS,
+                         IDC_COUNTS, IDC_DETAIL, IDC_FILE_PROGRESS, IDC_PLAY, IDC_RATE, IDC_REPAIR, IDC_STATUS,
+                         IDC_TOTAL_PROGRESS, PATCHER_CLASS, RUN_START, UP_TO_DATE, RigError, screenshot)
+from update_site import CLIENT_FILES
+
+CLOSE_QUESTION = "Trwa sprawdzanie lub pobieranie aktualizacji.\nCzy na pewno chcesz przerwać?"
+DOWNLOADING = "Pobieranie aktualizacji..."
+SUMMARY_RATE = re.compile(r"Pobieranie zakończone    Średnia prędkość: \d+(\.\d)? (B|KB|MB|GB)/s    "
+                          r"Ocena pobierania: (bardzo słaba|słaba|przeciętna|dobra|bardzo dobra|doskonała)")
+
+
+def md5_failure(entry):
+    """The failure of a file whose last attempt obtained no file to hash."""
+    return (f"Pobrany plik nadal ma nieprawidłową sumę MD5: {entry.windows_path}. Oczekiwano {entry.md5}, "
+            f"pobrano <brak>. Sprawdź, czy manifest został wygenerowany po skopiowaniu ostatecznej wersji pliku.")
+
+
+def wait_for(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise RigError(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+def last_run(log):
+    """The lines of the last run in a log, from its run line on."""
+    at = len(log) - 1 - log[::-1].index(RUN_START)
+    return log[at:]
+
+
+# ---- Closing during a run ------------------------------------------------
+
+MUSIC = "data/music.pak"
+
+
+@pytest.fixture(scope="module")
+def slow_site(sites):
+    """The small client plus a file that is missing locally and trickles in
+    over about four seconds."""
+    site = sites.client("slow", {**CLIENT_FILES, MUSIC: bytes(i % 253 for i in range(256 * 1024))})
+    site.plan(MUSIC, ["slow 16384 250"])
+    return site
+
+
+@pytest.fixture(scope="module")
+def downloading(slow_site, launcher, driver):
+    started = launcher.start("closing", site=slow_site, prepare=lambda game: os.remove(game.file(MUSIC)))
+    driver.wait_text(IDC_STATUS, DOWNLOADING, 30000)
+    return started
+
+
+def test_close_during_a_run_asks_and_no_lets_the_run_finish(downloading, slow_site, driver):
+    driver.call("close")
+    box = driver.box(10000, downloading.pid)
+    assert (box.caption, box.text, box.owner) == (CAPTION, CLOSE_QUESTION, downloading.handle)
+    # The download goes on behind the question.
+    shown = driver.progress(IDC_FILE_PROGRESS)[0]
+    assert shown < 100
+    wait_for(lambda: driver.progress(IDC_FILE_PROGRESS)[0] > shown, 10, "the file bar to move behind the box")
+    driver.answer("no", "Trwa sprawdzanie")
+
+    driver.wait_enabled(IDC_PLAY, True, 30000)
+    assert driver.state()["visible"]
+    assert driver.text(IDC_STATUS) == FINISHED_STATUS
+    assert downloading.game.read_bytes(MUSIC) == slow_site.files[MUSIC].data
+    assert len(slow_site.file_requests(MUSIC)) == 1
+    assert downloading.game.log()[-2] == "Podmieniono plik lokalny: data\\music.pak"
+
+
+def test_close_during_a_run_yes_closes_at_once_and_ends_after_the_run(downloading, slow_site, driver):
+    game = downloading.game
+    game.write(MUSIC, b"damaged")
+    slow_site.plan(MUSIC, ["slow 16384 400"])
+    driver.call(f"click {IDC_REPAIR}")
+    driver.wait_text(IDC_STATUS, DOWNLOADING, 30000)
+    driver.call("close")
+    driver.answer("yes", "Trwa sprawdzanie", 10000)
+    driver.wait_gone(5000)
+
+    assert downloading.process.wait(30) == 0
+    # The run saw the cancel flag in its transfer: each attempt ends at once
+    # and the run reports its failure. The process ended only after the run
+    # had written its last line.
+    entry = slow_site.files[MUSIC]
+    assert last_run(game.log())[-4:] == [
+        "Próba pobrania 1/3 nie powiodła się dla data\\music.pak: Operacja anulowana.",
+        "Próba pobrania 2/3 nie powiodła się dla data\\music.pak: Operacja anulowana.",
+        "Próba pobrania 3/3 nie powiodła się dla data\\music.pak: Operacja anulowana.",
+        "BLAD: " + md5_failure(entry),
+    ]
+    assert game.read_bytes(MUSIC) == b"damaged"
+    assert not game.exists(MUSIC + ".download")
+
+
+# ---- Failed runs and repairs ---------------------------------------------
+
+BASE = "data/base.pak"
+
+
+@pytest.fixture(scope="module")
+def repair_site(sites):
+    site = sites.client("repair")
+    site.plan("manifest.md5", ["status 500"])
+    return site
+
+
+@pytest.fixture(scope="module")
+def failing(repair_site, launcher, driver):
+    """A patcher whose first run fails on the manifest; one local file is damaged."""
+    started = launcher.start("repair", site=repair_site, prepare=lambda game: game.write(BASE, b"damaged"))
+    driver.wait_enabled(IDC_REPAIR, True, 30000)
+    return started
+
+
+def test_failed_manifest_fetch_shows_the_failure_and_leaves_play_disabled(failing, repair_site, driver):
+    lines = driver.lines()
+    assert re.fullmatch(re.escape(f"Serwer zwrócił HTTP 500 dla {repair_site.base_url}manifest.md5?nocache=") + r"\d+",
+                        lines[IDC_DETAIL]), lines[IDC_DETAIL]
+    assert lines == {IDC_STATUS: FAILED_STATUS, IDC_DETAIL: lines[IDC_DETAIL], IDC_COUNTS: FAILED_COUNTS,
+                     IDC_RATE: FAILED_RATE}
+    assert not driver.enabled(IDC_PLAY)
+    assert failing.game.log() == ["=" * 64, RUN_START, "BLAD: " + lines[IDC_DETAIL]]
+
+
+def test_a_file_failing_three_times_fails_the_run(failing, repair_site, rig, driver):
+    repair_site.plan(BASE, ["status 503"] * 3)
+    driver.repair(failing.game)
+    entry = repair_site.files[BASE]
+    assert driver.lines() == {IDC_STATUS: FAILED_STATUS, IDC_DETAIL: md5_failure(entry), IDC_COUNTS: FAILED_COUNTS,
+                              IDC_RATE: FAILED_RATE}
+    assert not driver.enabled(IDC_PLAY)
+    run = last_run(failing.game.log())
+    url = re.escape(f"{repair_site.base_url}data/base.pak?md5={entry.md5}&attempt=")
+    assert len(run) >= 4, run
+    for n, line in enumerate(run[-4:-1], start=1):
+        assert re.fullmatch(re.escape(f"Próba pobrania {n}/3 nie powiodła się dla data\\base.pak: Serwer zwrócił "
+                                      f"HTTP 503 dla ") + url + f"{n}-" + r"\d+", line), line
+    assert run[-1] == "BLAD: " + md5_failure(entry)
+    assert failing.game.read_bytes(BASE) == b"damaged"
+    assert not failing.game.exists(BASE + ".download")
+    time.sleep(0.3)  # painting follows the texts
+    screenshot(rig, os.path.join(rig.work_dir, "screens", "failed_run_96dpi.png"))
+
+
+def test_repair_replaces_the_damaged_file_and_enables_play(failing, repair_site, rig, driver):
+    driver.repair(failing.game)
+    lines = driver.lines()
+    assert SUMMARY_RATE.fullmatch(lines[IDC_RATE]), lines[IDC_RATE]
+    assert lines == {IDC_STATUS: FINISHED_STATUS, IDC_DETAIL: FINISHED_DETAIL, IDC_COUNTS: "Pobrano 48.0 KB.",
+                     IDC_RATE: lines[IDC_RATE]}
+    assert driver.enabled(IDC_PLAY)
+    assert driver.progress(IDC_TOTAL_PROGRESS)[0] == 100
+    assert driver.progress(IDC_FILE_PROGRESS)[0] == 100
+    assert failing.game.read_bytes(BASE) == repair_site.files[BASE].data
+    assert not failing.game.exists(BASE + ".download")
+    run = last_run(failing.game.log())
+    assert run[-3].startswith("Pobrano i zweryfikowano: data\\base.pak | rozmiar: 48.0 KB | czas: ")
+    assert run[-3].endswith(" | próba: 1/3")
+    assert run[-2] == "Podmieniono plik lokalny: data\\base.pak"
+    assert run[-1].startswith("Aktualizacja zakończona pomyślnie. Pobrano: 48.0 KB | łączny czas pobierania: ")
+    # Only the damaged file was fetched again; the other one was current.
+    assert repair_site.file_requests("Zerandis.cfg") == []
+    time.sleep(0.3)
+    screenshot(rig, os.path.join(rig.work_dir, "screens", "finished_repair_96dpi.png"))
+    driver.call("close")
+    driver.wait_gone(5000)
+    assert failing.process.wait(30) == 0
+
+
+# ---- Self-update -----------------------------------------------------------
+
+PATCHER = "Zerandis_Patcher.exe"
+UPDATER = "patcher/Zerandis_PatcherUpdate.bin"
+
+
+@pytest.fixture(scope="module")
+def self_update_site(sites, rig):
+    """The client, the current updater, and a newer patcher: the same program
+    with bytes appended (it still runs, and its MD5 differs)."""
+    with open(rig.patcher_exe, "rb") as file:
+        new_patcher = file.read() + b"Zerandis Patcher, next release\0" * 64
+    with open(rig.updater_exe, "rb") as file:
+        updater = file.read()
+    return sites.client("selfupdate", {**CLIENT_FILES, UPDATER: updater, PATCHER: new_patcher})
+
+
+def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(self_update_site, launcher, driver):
+    # The game directory holds everything but the new patcher: the launcher copied the current one.
+    old = launcher.start("selfupdate", ini=self_update_site.ini(),
+                         prepare=lambda game: self_update_site.install(game, skip={PATCHER}))
+    game = old.game
+    driver.wait_gone(60000)
+    assert old.process.wait(30) == 0
+
+    handle, pid = driver.find(60000)  # started by the updater
+    launcher.adopt(pid)
+    assert pid != old.pid
+    driver.wait_enabled(IDC_PLAY, True, 30000)
+    assert driver.lines() == UP_TO_DATE
+    assert game.read_bytes(PATCHER) == self_update_site.files[PATCHER].data
+    assert not game.exists(PATCHER + ".new")
+
+    # Both programs write patcher.txt; the updater's lines interleave with the patcher's.
+    log = game.log()
+    updater_lines = [line for line in log if line.startswith("Aktualizator: ")]
+    patcher_lines = [line for line in log if not line.startswith("Aktualizator: ")]
+    handed = patcher_lines.index("Przekazano samoaktualizację do pomocnika.")
+    assert patcher_lines[handed - 1].startswith("Pobrano i zweryfikowano: Zerandis_Patcher.exe | ")
+    # The new patcher's run follows.
+    assert patcher_lines[handed:] == [
+        "Przekazano samoaktualizację do pomocnika.", "=" * 64, RUN_START, "Klient jest aktualny."]
+    path = game.windows_path(PATCHER)
+    # The patcher may already be gone when the updater looks for it.
+    ended = {"Aktualizator: patcher zakończył działanie.",
+             f"Aktualizator: proces patchera (PID: {old.pid}) już się zakończył."}
+    assert len(updater_lines) == 4 and updater_lines[1] in ended, updater_lines
+    assert updater_lines[::2] == [f"Aktualizator: oczekiwanie na zakończenie patchera (PID: {old.pid}).",
+                                  f"Aktualizator: podmieniono plik patchera: {path}"]
+    assert updater_lines[3] == f"Aktualizator: uruchomiono patcher: {path}"
+    # The updater waited for the old patcher before it replaced anything.
+    assert log.index(updater_lines[2]) > log.index("Przekazano samoaktualizację do pomocnika.")
+    # One download of the patcher; the updater and the client were current.
+    assert len(self_update_site.file_requests(PATCHER)) == 1
+    assert self_update_site.file_requests(UPDATER) == []
+    assert len(self_update_site.file_requests("manifest.md5")) == 2
+
+    driver.call("close")
+    driver.wait_gone(10000)
+    ok, values = driver.try_call(f"wait-exit {pid} 30000", timeout=60)
+    assert ok and values == "0" or values == "process cannot be opened"  # opened or already gone
+    assert driver.call(f"windows {PATCHER_CLASS}").split()[0] == "0"
