@@ -27,13 +27,6 @@ constexpr wchar_t kThreadNotStartedText[] = L"Nie można uruchomić wątku aktua
 constexpr wchar_t kRunCrashedText[] = L"Nieoczekiwany błąd aktualizacji.";
 constexpr int kHeaderIconSize = 72;
 
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type icon) noexcept { ::DestroyIcon(icon); }
-};
-using IconHandle = UniqueHandle<IconTraits>;
-
 struct ControlSpec {
     Slot slot;
     const wchar_t* className;

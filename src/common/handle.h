@@ -65,3 +65,11 @@ struct GdiObjectTraits {
     static void Close(Type h) noexcept { ::DeleteObject(h); }
 };
 using GdiObject = UniqueHandle<GdiObjectTraits>;
+
+// Icons the program loads at a size of its own (LoadImageW without LR_SHARED).
+struct IconTraits {
+    using Type = HICON;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type icon) noexcept { ::DestroyIcon(icon); }
+};
+using IconHandle = UniqueHandle<IconTraits>;
