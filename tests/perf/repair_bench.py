@@ -20,7 +20,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench_client as bc  # noqa: E402
 
-WHOLE_ROUNDS = 3
+WHOLE_ROUNDS = 4
 SMALL_ROUNDS = 5
 MEMORY_ROUNDS = 2
 SMALL_PART = "16 KiB files"
@@ -87,7 +87,13 @@ def best(lines, key="seconds"):
     return min(bc.field(line, key) for line in lines)
 
 
-def report_whole(results, total, files):
+def spread(results):
+    """Every run's seconds, so that the noise of the machine shows beside the best."""
+    return "; ".join(f"{name} " + " ".join(f"{bc.field(line, 'seconds'):.2f}" for line in lines)
+                     for name, lines in results.items())
+
+
+def report_whole(results, total):
     mib = total / bc.MIB
     b = {name: best(lines) for name, lines in results.items()}
     names = {"run": "update run (check + download phase)", "bare": "bare WinHTTP loop, one connection each",
@@ -102,7 +108,7 @@ def report_whole(results, total, files):
     ratio = b["bare"] / b["run"]
     print(f"  run / bare loop: {ratio:.3f} (target >= 0.95: {'met' if ratio >= 0.95 else 'NOT met'});"
           f"  transfers alone / bare loop: {b['bare'] / transfer:.3f};  run / curl: {b['curl'] / b['run']:.3f}")
-    return b
+    print(f"  all runs (s): {spread(results)}")
 
 
 def report_small(results, count):
@@ -118,6 +124,7 @@ def report_small(results, count):
     print(f"  the run per file: transfer {transfer / count * 1e3:.2f} ms, verify + install + log "
           f"{rest / count * 1e3:.2f} ms;  overhead over the bare loop "
           f"{(b['run'] - b['bare']) / count * 1e3:+.2f} ms per file;  run / bare loop {b['bare'] / b['run']:.3f}")
+    print(f"  all runs (s): {spread(results)}")
 
 
 def main():
@@ -153,7 +160,7 @@ def main():
     total = sum(e.size for e in entries)
     print(f"repair of an empty game directory from nginx (TLS 1.2, localhost): {len(entries)} files, "
           f"{total / bc.MIB:.0f} MiB ({bc.describe(bc.CLIENT_1G)}), rotating rounds, best of each")
-    report_whole(whole, total, len(entries))
+    report_whole(whole, total)
     print(f"the {len(small)} files of 16 KiB alone ({len(small) * 16 // 1024} MiB):")
     report_small(parts, len(small))
     peak_1g = max(bc.field(line, "peak_private") for line in whole["run"])
