@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the test tree and runs the benchmarks (CTest label "bench"), printing their figures.
-#   bench.sh            every benchmark, one after the other (about 15 minutes)
+#   bench.sh            every benchmark, one after the other (about 10 minutes)
 #   bench.sh REGEX      only those whose name matches, e.g. bench.sh 'repair|startup'
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
