@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Builds the test tree and runs the benchmarks (CTest label "bench"), printing their figures.
+#   bench.sh            every benchmark, one after the other (about 10 minutes)
+#   bench.sh REGEX      only those whose name matches, e.g. bench.sh 'repair|startup'
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PATCHER_BUILD_DIR:-$root/build}
@@ -7,4 +9,4 @@ bash "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build/win64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/win64"
-ctest --test-dir "$build/win64" -L bench -V --timeout 1800
+ctest --test-dir "$build/win64" -L bench ${1:+-R "$1"} -V --timeout 3600

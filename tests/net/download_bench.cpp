@@ -4,11 +4,16 @@
 //                                  request, a 1 MiB ReadData loop, WriteFile
 //   download_bench bare_settings URL FILE   the same with the patcher's
 //                                  time-outs and TLS 1.2-only option
+//   download_bench bare_list BASE_URL LIST DIR   the bare loop over many files,
+//                                  one connection each: every line of LIST is a
+//                                  path below BASE_URL (with "/"), saved under DIR
 // The memory figures are this process's PeakPagefileUsage and PrivateUsage.
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/handle.h"
 #include "net/https_request.h"
@@ -55,19 +60,56 @@ bool BareDownload(const std::wstring& url, const std::wstring& path, bool patche
     }
 }
 
+// The paths listed in `listFile`, one per line.
+std::vector<std::string> ReadList(const wchar_t* listFile) {
+    std::ifstream in(listFile);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every listed file in turn, each on a connection of its own, as the patcher
+// fetches them; parent folders are made as they come up.
+bool BareDownloadList(const std::wstring& baseUrl, const std::vector<std::string>& list, const std::wstring& dir,
+                      std::uint64_t& total) {
+    std::wstring madeFolder;
+    for (const std::string& relative : list) {
+        std::wstring local(relative.begin(), relative.end());  // ASCII names
+        for (wchar_t& c : local) {
+            if (c == L'/') c = L'\\';
+        }
+        const std::wstring path = dir + L"\\" + local;
+        const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+        if (folder != madeFolder) {
+            ::CreateDirectoryW(folder.c_str(), nullptr);  // one level is enough for the benchmark clients
+            madeFolder = folder;
+        }
+        if (!BareDownload(baseUrl + std::wstring(relative.begin(), relative.end()), path, false, total)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fwprintf(stderr, L"usage: download_bench lib|bare URL FILE\n");
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    if (argc != (mode == L"bare_list" ? 5 : 4)) {
+        std::fwprintf(stderr, L"usage: download_bench lib|bare|bare_settings URL FILE\n"
+                              L"       download_bench bare_list BASE_URL LIST DIR\n");
         return 2;
     }
-    const std::wstring mode = argv[1];
     std::uint64_t total = 0;
     std::wstring error;
+    std::vector<std::string> list;
+    if (mode == L"bare_list") list = ReadList(argv[3]);
     const auto start = std::chrono::steady_clock::now();
     bool ok;
-    if (mode == L"bare" || mode == L"bare_settings") {
+    if (mode == L"bare_list") {
+        ok = !list.empty() && BareDownloadList(argv[2], list, argv[4], total);
+    } else if (mode == L"bare" || mode == L"bare_settings") {
         ok = BareDownload(argv[2], argv[3], mode == L"bare_settings", total);
     } else {
         ok = DownloadToFile(argv[2], argv[3], [&](std::uint64_t count) { total = count; }, error);
@@ -76,13 +118,13 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS_EX memory{};
     ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                            sizeof(memory));
-    ::DeleteFileW(argv[3]);
+    if (mode != L"bare_list") ::DeleteFileW(argv[3]);
     if (!ok) {
         std::fwprintf(stderr, L"download failed: %ls\n", error.c_str());
         return 1;
     }
-    std::printf("%ls bytes=%llu seconds=%.3f peak_private=%llu private=%llu\n", mode.c_str(),
-                static_cast<unsigned long long>(total), seconds,
+    std::printf("%ls files=%zu bytes=%llu seconds=%.3f peak_private=%llu private=%llu\n", mode.c_str(),
+                mode == L"bare_list" ? list.size() : std::size_t{1}, static_cast<unsigned long long>(total), seconds,
                 static_cast<unsigned long long>(memory.PeakPagefileUsage),
                 static_cast<unsigned long long>(memory.PrivateUsage));
     return 0;
