@@ -95,10 +95,10 @@ void CreateHeaderIcon(HWND window, HINSTANCE instance) {
 
 void CreateControls(HWND window) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    for (const ControlSpec& spec : kControls) {
-        ControlAt(spec.slot) =
-            ::CreateWindowExW(0, spec.className, spec.text, WS_CHILD | WS_VISIBLE | spec.style, 0, 0, 1, 1, window,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    for (const ControlSpec& row : kControls) {
+        ControlAt(row.slot) =
+            ::CreateWindowExW(0, row.className, row.text, WS_CHILD | WS_VISIBLE | row.style, 0, 0, 1, 1, window,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance, nullptr);
     }
     for (const Slot bar : {Slot::TotalBar, Slot::FileBar}) {
         ::SendMessageW(ControlAt(bar), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -308,9 +308,9 @@ void CreateUiFonts() {
 }  // the old set, now in `fonts`, is deleted once the controls have the new one
 
 void ApplyUiFonts() {
-    for (const ControlSpec& spec : kControls) {
-        const HWND control = ControlAt(spec.slot);
-        const HFONT font = FontFor(Ui.fonts, spec.font);
+    for (const ControlSpec& row : kControls) {
+        const HWND control = ControlAt(row.slot);
+        const HFONT font = FontFor(Ui.fonts, row.font);
         if (control != nullptr && font != nullptr) {
             ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         }
