@@ -14,13 +14,12 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Zerandis Patcher";
 constexpr wchar_t kMutexName[] = L"Local\\Zerandis_Patcher_SingleInstance";  // per logon session
 constexpr wchar_t kWindowClass[] = L"ZerandisPatcherWindow";
 // No sizing border and no maximise box: the window has one size.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kCaption, MB_OK | MB_ICONERROR); }
+void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kPatcherCaption, MB_OK | MB_ICONERROR); }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
@@ -83,7 +82,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     KernelHandle instanceMutex(::CreateMutexW(nullptr, TRUE, kMutexName));
     const DWORD mutexError = ::GetLastError();
     if (!instanceMutex || mutexError == ERROR_ALREADY_EXISTS) {
-        ::MessageBoxW(nullptr, L"Patcher jest już uruchomiony.", kCaption, MB_OK | MB_ICONINFORMATION);
+        ::MessageBoxW(nullptr, L"Patcher jest już uruchomiony.", kPatcherCaption, MB_OK | MB_ICONINFORMATION);
         return 0;
     }
     if (!InitAppPathsFromModule()) {
@@ -100,7 +99,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const SIZE size = FittedWindowSize(work);
-    const HWND window = ::CreateWindowExW(0, kWindowClass, kCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+    const HWND window = ::CreateWindowExW(0, kWindowClass, kPatcherCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                           size.cx, size.cy, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         ShowStartError(L"Nie można utworzyć okna patchera.");

@@ -21,10 +21,8 @@ std::thread WorkerThread;
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Zerandis Patcher";
 constexpr wchar_t kCloseQuestion[] = L"Trwa sprawdzanie lub pobieranie aktualizacji.\nCzy na pewno chcesz przerwać?";
 constexpr wchar_t kThreadNotStartedText[] = L"Nie można uruchomić wątku aktualizacji.";
-constexpr wchar_t kRunCrashedText[] = L"Nieoczekiwany błąd aktualizacji.";
 constexpr int kHeaderIconSize = 72;
 
 struct ControlSpec {
@@ -65,20 +63,6 @@ WindowResources Ui;
 HWND& ControlAt(Slot slot) { return Ui.controls[static_cast<std::size_t>(slot)]; }
 
 HBRUSH BackgroundBrush() { return static_cast<HBRUSH>(Ui.backgroundBrush.Get()); }
-
-// The run thread's body: a run that throws ends like a failed one, so the
-// window gets its repair button back.
-void RunUpdateWorker() noexcept {
-    try {
-        UpdateWorker();
-    } catch (...) {
-        try {
-            ReportFailure(kRunCrashedText);
-        } catch (...) {
-        }
-        RunActive.exchange(false);
-    }
-}
 
 void CreateHeaderIcon(HWND window, HINSTANCE instance) {
     const int size = ScaleForDpi(kHeaderIconSize, CurrentDpi);
@@ -189,7 +173,7 @@ void OnPlay(HWND window) {
         ::DestroyWindow(window);  // the game runs; the patcher is done
         return;
     }
-    ::MessageBoxW(window, errorText.c_str(), kCaption, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(window, errorText.c_str(), kPatcherCaption, MB_OK | MB_ICONERROR);
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam) {
@@ -209,7 +193,7 @@ LRESULT OnClose(HWND window) {
         // A second close request while the question is open is the same request.
         if (Ui.closeQuestionOpen) return 0;
         Ui.closeQuestionOpen = true;
-        const int answer = ::MessageBoxW(window, kCloseQuestion, kCaption, MB_YESNO | MB_ICONQUESTION);
+        const int answer = ::MessageBoxW(window, kCloseQuestion, kPatcherCaption, MB_YESNO | MB_ICONQUESTION);
         Ui.closeQuestionOpen = false;
         if (answer != IDYES) return 0;
         CancelRequested.exchange(true);
@@ -280,7 +264,7 @@ void StartUpdateRun() {
     // first step still asks first; the run sets it again.
     RunActive.exchange(true);
     try {
-        WorkerThread = std::thread(RunUpdateWorker);
+        WorkerThread = std::thread(UpdateWorker);
     } catch (...) {
         RunActive.exchange(false);
         ReportFailure(kThreadNotStartedText);

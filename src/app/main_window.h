@@ -13,6 +13,9 @@ extern int CurrentDpi;
 // The thread of the current or last update run; joined before the next run and at exit.
 extern std::thread WorkerThread;
 
+// The window title and the caption of every message box of the program.
+constexpr wchar_t kPatcherCaption[] = L"Zerandis Patcher";
+
 // Identifier of the program's icon group.
 constexpr int kAppIconId = 101;
 

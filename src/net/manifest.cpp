@@ -10,18 +10,6 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr size_t kShortestEntryLine = 32 + 1 + 1 + 1 + 1;  // md5, blank, size digit, blank, path
 
-bool IsFieldSeparator(char c) { return c == ' ' || c == '\t'; }
-
-size_t FindSeparator(std::string_view line, size_t from) {
-    while (from < line.size() && !IsFieldSeparator(line[from])) ++from;
-    return from < line.size() ? from : std::string_view::npos;
-}
-
-size_t FindNonSeparator(std::string_view line, size_t from) {
-    while (from < line.size() && IsFieldSeparator(line[from])) ++from;
-    return from < line.size() ? from : std::string_view::npos;
-}
-
 bool IsLowerHexDigest(const std::wstring& md5) {
     if (md5.size() != 32) return false;
     for (wchar_t c : md5) {
@@ -63,18 +51,11 @@ enum class LineResult { Ok, StructureError, SizeError, EntryError };
 
 // One entry line (not empty, not a comment) into `entry`.
 LineResult ParseEntryLine(std::string_view line, ManifestEntry& entry) {
-    const size_t p1 = FindSeparator(line, 0);
-    if (p1 == std::string_view::npos) return LineResult::StructureError;
-    const size_t s2 = FindNonSeparator(line, p1);
-    if (s2 == std::string_view::npos) return LineResult::StructureError;
-    const size_t e2 = FindSeparator(line, s2);
-    if (e2 == std::string_view::npos) return LineResult::StructureError;
-    const size_t s3 = FindNonSeparator(line, e2);
-    if (s3 == std::string_view::npos) return LineResult::StructureError;
-
-    if (!ParseManifestSize(line.substr(s2, e2 - s2), entry.size)) return LineResult::SizeError;
-    entry.md5 = ToLowerWide(DecodeField(line.substr(0, p1)));
-    entry.path = DecodeField(line.substr(s3));
+    ManifestFields fields;
+    if (!SplitManifestFields(line, fields)) return LineResult::StructureError;
+    if (!ParseManifestSize(fields.size, entry.size)) return LineResult::SizeError;
+    entry.md5 = ToLowerWide(DecodeField(fields.md5));
+    entry.path = DecodeField(fields.path);
     for (wchar_t& c : entry.path) {
         if (c == L'/') c = L'\\';
     }
@@ -83,26 +64,6 @@ LineResult ParseEntryLine(std::string_view line, ManifestEntry& entry) {
 }
 
 }  // namespace
-
-bool ParseManifestSize(std::string_view field, uint64_t& size) {
-    constexpr uint64_t kMax = UINT64_MAX;
-    size_t at = 0;
-    bool negative = false;
-    if (at < field.size() && (field[at] == '+' || field[at] == '-')) {
-        negative = field[at] == '-';
-        ++at;
-    }
-    uint64_t value = 0;
-    size_t digits = 0;
-    for (; at < field.size() && field[at] >= '0' && field[at] <= '9'; ++at, ++digits) {
-        const auto digit = static_cast<uint64_t>(field[at] - '0');
-        if (value > (kMax - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    if (digits == 0) return false;
-    size = negative ? 0 - value : value;  // unsigned wrap-around is the defined modulo-2^64 negation
-    return true;
-}
 
 bool IsValidManifestPath(const std::wstring& path) {
     if (path.empty() || IsPathSeparator(path.front())) return false;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/manifest_fields.h"
+
 // One file of the installation.
 struct ManifestEntry {
     std::wstring md5;   // 32 lower-case hexadecimal digits
@@ -26,8 +28,3 @@ bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstr
 // no leading separator, no ":" or NUL, no ".." element (nor one of dots and spaces
 // that Windows would resolve like "..").
 bool IsValidManifestPath(const std::wstring& path);
-
-// Reads an optional sign and decimal digits from the start of `field`, stopping
-// at the first non-digit; "-" negates modulo 2^64. False when there is no digit
-// or the value exceeds 18446744073709551615.
-bool ParseManifestSize(std::string_view field, uint64_t& size);

@@ -26,8 +26,6 @@ constexpr ShutdownPlan kConfiguratorPlan{
     .forcedLog = L"Proces konfiguratora został zakończony przed aktualizacją config.exe lub config.ini.",
 };
 
-constexpr DWORD kImagePathCapacity = 32768;
-
 std::wstring ComparablePath(const std::wstring& path) {
     std::error_code error;
     std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
@@ -38,17 +36,6 @@ std::wstring ComparablePath(const std::wstring& path) {
 std::vector<std::wstring> ConfiguratorCandidates() {
     return {ResolveAppPath(L"config.exe"), ResolveAppPath(L"OrkumiConfig.exe"),
             ResolveAppPath(L"Zerandis_config.exe")};
-}
-
-// Empty when the process cannot be opened or its image path cannot be read.
-std::wstring ProcessImagePath(DWORD processId) {
-    KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) return {};
-    std::wstring buffer(kImagePathCapacity, L'\0');
-    DWORD size = kImagePathCapacity;
-    if (!::QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &size)) return {};
-    buffer.resize(size);
-    return buffer;
 }
 
 bool MatchesAnyCandidate(const std::wstring& imagePath, const std::vector<std::wstring>& candidates) {

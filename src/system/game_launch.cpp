@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "config/error_text.h"
 #include "config/settings.h"
+#include "system/process_shutdown.h"
 
 namespace {
 
@@ -17,23 +18,12 @@ constexpr DWORD kPollWhileRunningMs = 100;
 constexpr DWORD kPollAfterExitMs = 300;
 constexpr int kForegroundPasses = 6;
 constexpr DWORD kForegroundPassPauseMs = 350;
-constexpr DWORD kImagePathCapacity = 32768;
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "the 32-bit STARTUPINFOW is 68 bytes");
 
 struct WindowSearch {
     std::wstring imageNameLower;
     std::vector<HWND> windows;
 };
-
-// The full image path of a process, or empty when it cannot be read.
-std::wstring ProcessImagePath(DWORD processId) {
-    const KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) return {};
-    std::vector<wchar_t> buffer(kImagePathCapacity, L'\0');
-    DWORD length = kImagePathCapacity;
-    if (!::QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &length)) return {};
-    return std::wstring(buffer.data(), length);
-}
 
 // True when something exists at `path`. A failure other than "not found" is
 // reported as a failure to start the game, with the system's reason.

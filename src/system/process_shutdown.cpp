@@ -12,6 +12,7 @@ namespace {
 constexpr DWORD kPollIntervalMs = 200;
 constexpr DWORD kTerminateWaitMs = 3000;
 constexpr UINT kForcedExitCode = 0;
+constexpr DWORD kImagePathCapacity = 32768;
 
 // Opens every listed process for SYNCHRONIZE and keeps the handles for the whole
 // call: while a handle is held the system cannot give the id to a new process,
@@ -85,6 +86,16 @@ std::vector<RunningProcess> SnapshotProcesses() {
         processes.push_back({entry.th32ProcessID, entry.szExeFile});
     }
     return processes;
+}
+
+std::wstring ProcessImagePath(DWORD processId) {
+    KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) return {};
+    std::wstring buffer(kImagePathCapacity, L'\0');
+    DWORD size = kImagePathCapacity;
+    if (!::QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &size)) return {};
+    buffer.resize(size);
+    return buffer;
 }
 
 BOOL CALLBACK PostCloseToProcessWindows(HWND window, LPARAM processId) noexcept {

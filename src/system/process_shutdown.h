@@ -30,6 +30,10 @@ struct RunningProcess {
 // can be taken.
 std::vector<RunningProcess> SnapshotProcesses();
 
+// The full image path of a process; empty when it cannot be opened for a
+// limited query or its path cannot be read.
+std::wstring ProcessImagePath(DWORD processId);
+
 // EnumWindows callback: `processId` points to one DWORD; posts WM_CLOSE to the
 // window when that process owns it. Always continues the enumeration.
 BOOL CALLBACK PostCloseToProcessWindows(HWND window, LPARAM processId) noexcept;

@@ -9,13 +9,18 @@
 #include "common/win_compat.h"
 #include "net/file_md5.h"
 
+bool QueryRegularFileSize(const std::wstring& path, std::uint64_t& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return false;
+    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
 bool IsLocalFileCurrent(const ManifestEntry& entry, const std::wstring& localPath, bool& cancelled) {
     cancelled = false;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(localPath.c_str(), GetFileExInfoStandard, &data)) return false;
-    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return false;
-    const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (size != entry.size) return false;  // a wrong size is never read
+    std::uint64_t size = 0;
+    if (!QueryRegularFileSize(localPath, size) || size != entry.size) return false;  // a wrong size is never read
     std::wstring md5;
     std::wstring md5Error;
     if (!ComputeFileMd5(localPath, md5, md5Error)) {

@@ -14,6 +14,7 @@
 #include "config/settings.h"
 #include "net/file_md5.h"
 #include "net/transfer.h"
+#include "update/check_phase.h"
 #include "update/install.h"
 #include "update/update_run.h"
 #include "update/url_building.h"
@@ -33,18 +34,16 @@ struct AttemptRecord {
     std::wstring md5;  // of the staged file; empty when none was obtained
 };
 
-void RemoveFileQuietly(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
-
 void PrepareStaging(const StagedFile& staged) {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(staged.stagingPath).parent_path(), ignored);
-    RemoveFileQuietly(staged.stagingPath);
+    RemoveStagingFile(staged);
 }
 
 std::uint64_t StagedSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return kUnknownSize;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    std::uint64_t size = kUnknownSize;
+    QueryRegularFileSize(path, size);
+    return size;
 }
 
 std::wstring AttemptUrl(const ManifestEntry& entry, int attempt) {
@@ -68,7 +67,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     run.errorText.clear();
     record.md5.clear();
     PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
-    RemoveFileQuietly(staged.stagingPath);
+    RemoveStagingFile(staged);
     const std::wstring url = AttemptUrl(entry, record.attempt);
     if (record.attempt > 1) {
         PostWindowText(WM_PATCHER_STATUS,
@@ -111,7 +110,7 @@ AttemptRecord DownloadAndVerify(RunContext& run, const ManifestEntry& entry, con
 
 void ReportFileFailed(RunContext& run, const ManifestEntry& entry, const StagedFile& staged,
                       const AttemptRecord& record) {
-    RemoveFileQuietly(staged.stagingPath);
+    RemoveStagingFile(staged);
     run.errorText = L"Pobrany plik nadal ma nieprawidłową sumę MD5: " + entry.path + L". Oczekiwano " + entry.md5 +
                     L", pobrano " + OrMissing(record.md5) +
                     L". Sprawdź, czy manifest został wygenerowany po skopiowaniu ostatecznej wersji pliku.";
@@ -145,6 +144,8 @@ std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5
     if (!md5Error.empty()) line += L" Błąd MD5: " + md5Error;
     return line;
 }
+
+void RemoveStagingFile(const StagedFile& staged) { ::DeleteFileW(staged.stagingPath.c_str()); }
 
 StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower) {
     StagedFile staged;

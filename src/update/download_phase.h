@@ -19,6 +19,9 @@ struct StagedFile {
 // `patcherExeLower`).
 StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower);
 
+// Deletes the staging file if there is one; errors are of no consequence.
+void RemoveStagingFile(const StagedFile& staged);
+
 // The log line for a staged file of wrong size or MD5 (`md5` empty when none
 // was obtained; `md5Error` appended when the hash failed).
 std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5, std::uint64_t size, int attempt,

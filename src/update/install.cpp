@@ -14,8 +14,6 @@
 
 namespace {
 
-void RemoveFileQuietly(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
-
 // done * 100 / total, 100 for an empty total, without overflowing on huge sizes.
 std::uint64_t Percent(std::uint64_t done, std::uint64_t total) {
     if (total == 0 || done >= total) return 100;
@@ -43,14 +41,14 @@ StepResult InstallFile(RunContext& run, const ManifestEntry& entry, const Staged
         PostWindowText(WM_PATCHER_STATUS, L"Kończenie konfiguratora przed podmianą...");
         PostWindowText(WM_PATCHER_DETAIL, entry.path);
         if (!CloseRunningConfigurators(run.errorText)) {
-            RemoveFileQuietly(staged.stagingPath);
+            RemoveStagingFile(staged);
             ReportFailure(run.errorText);
             return StepResult::RunOver;
         }
     }
     if (staged.ownExecutable) return HandOverOwnExecutable(run, staged);
     if (!ReplaceLocalFile(staged.stagingPath, staged.targetPath, run.errorText)) {
-        RemoveFileQuietly(staged.stagingPath);
+        RemoveStagingFile(staged);
         ReportFailure(run.errorText);
         return StepResult::RunOver;
     }

@@ -81,10 +81,9 @@ void RunUpdate(RunContext& run) {
 
 }  // namespace
 
-void UpdateWorker() {
+void UpdateWorker() noexcept {
     RunActive.exchange(true);
     CancelRequested.exchange(false);
-    // The thread body is a boundary: whatever fails inside ends the run as a failure.
     try {
         RunContext run;
         RunUpdate(run);

@@ -7,7 +7,8 @@
 
 // The worker thread's body. Sets RunActive at its start and clears it as its
 // last act; reports everything to MainWindow by posted messages and to the log.
-void UpdateWorker();
+// Nothing escapes it: whatever fails inside ends the run as a failure.
+void UpdateWorker() noexcept;
 
 // The one way a run gives up: logs "BLAD: " + message, shows the failure
 // texts and posts WM_PATCHER_DONE 0. Touches neither flag.

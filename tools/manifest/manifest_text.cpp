@@ -4,23 +4,12 @@
 #include <array>
 #include <cstdio>
 
+#include "net/manifest_fields.h"
 #include "path_rules.h"
 
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-size_t FindBlank(std::string_view line, size_t from) {
-    while (from < line.size() && !IsBlank(line[from])) ++from;
-    return from < line.size() ? from : std::string_view::npos;
-}
-
-size_t FindNonBlank(std::string_view line, size_t from) {
-    while (from < line.size() && IsBlank(line[from])) ++from;
-    return from < line.size() ? from : std::string_view::npos;
-}
 
 // 32 hexadecimal digits of either case, returned lowered in `md5`.
 bool ReadDigest(std::string_view field, std::string& md5) {
@@ -35,20 +24,13 @@ bool ReadDigest(std::string_view field, std::string& md5) {
 }
 
 ManifestFault ParseEntryLine(std::string_view line, ListedFile& entry) {
-    const size_t p1 = FindBlank(line, 0);
-    if (p1 == std::string_view::npos) return ManifestFault::Line;
-    const size_t s2 = FindNonBlank(line, p1);
-    if (s2 == std::string_view::npos) return ManifestFault::Line;
-    const size_t e2 = FindBlank(line, s2);
-    if (e2 == std::string_view::npos) return ManifestFault::Line;
-    const size_t s3 = FindNonBlank(line, e2);
-    if (s3 == std::string_view::npos) return ManifestFault::Line;
-
-    if (!ParseSizeField(line.substr(s2, e2 - s2), entry.size)) return ManifestFault::Size;
-    const std::string_view path = line.substr(s3);
+    ManifestFields fields;
+    if (!SplitManifestFields(line, fields)) return ManifestFault::Line;
+    if (!ParseManifestSize(fields.size, entry.size)) return ManifestFault::Size;
+    const std::string_view path = fields.path;
     // The patcher decodes each field strictly: ill-formed UTF-8 empties the
     // field, which then fails as an entry.
-    if (!ReadDigest(line.substr(0, p1), entry.md5) || !IsValidUtf8(path) || !IsPatcherPath(path)) {
+    if (!ReadDigest(fields.md5, entry.md5) || !IsValidUtf8(path) || !IsPatcherPath(path)) {
         return ManifestFault::Entry;
     }
     entry.path.assign(path);
@@ -80,22 +62,6 @@ std::string FormatManifest(std::vector<ListedFile> files, std::chrono::system_cl
         text += file.md5 + " " + std::to_string(file.size) + " " + file.path + "\n";
     }
     return text;
-}
-
-bool ParseSizeField(std::string_view field, uint64_t& size) {
-    size_t at = 0;
-    bool negative = false;
-    if (at < field.size() && (field[at] == '+' || field[at] == '-')) negative = field[at++] == '-';
-    uint64_t value = 0;
-    size_t digits = 0;
-    for (; at < field.size() && field[at] >= '0' && field[at] <= '9'; ++at, ++digits) {
-        const auto digit = static_cast<uint64_t>(field[at] - '0');
-        if (value > (UINT64_MAX - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    if (digits == 0) return false;
-    size = negative ? 0 - value : value;  // unsigned wrap-around: negation modulo 2^64
-    return true;
 }
 
 ParsedManifest ParseManifestText(std::string_view text) {

@@ -41,9 +41,5 @@ struct ParsedManifest {
 // blanks), upper-case digests accepted and lowered. Stops at the first bad line.
 ParsedManifest ParseManifestText(std::string_view bytes);
 
-// The patcher's size conversion: optional sign, decimal digits up to the first
-// other character, "-" negating modulo 2^64. False without a digit or beyond 64 bits.
-bool ParseSizeField(std::string_view field, uint64_t& size);
-
 // What the fault means, in English, with the Polish text the patcher logs for it.
 std::string DescribeFault(const ParsedManifest& parsed);
