@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr size_t kShortestEntryLine = 32 + 1 + 1 + 1 + 1;  // md5, blank, size digit, blank, path
 
 bool IsLowerHexDigest(const std::wstring& md5) {
@@ -81,8 +80,7 @@ bool IsValidManifestPath(const std::wstring& path) {
 }
 
 bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstring& error) {
-    std::string_view text(bytes.data(), bytes.size());
-    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+    std::string_view text = WithoutUtf8Bom(std::string_view(bytes.data(), bytes.size()));
 
     const size_t entriesBefore = manifest.size();
     // Reserving spares the moves of repeated growth. A valid line holds at
@@ -90,15 +88,8 @@ bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstr
     const auto lineEnds = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
     manifest.reserve(entriesBefore + std::min(lineEnds + 1, text.size() / kShortestEntryLine + 1));
     size_t lineNumber = 0;
-    while (!text.empty()) {
-        const size_t lf = text.find('\n');
-        std::string_view line = text.substr(0, lf);
-        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-        ++lineNumber;
-
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty() || line.front() == '#') continue;
-
+    std::string_view line;
+    while (NextEntryLine(text, line, lineNumber)) {
         ManifestEntry entry;
         switch (ParseEntryLine(line, entry)) {
             case LineResult::Ok:

@@ -16,6 +16,24 @@ std::size_t FindNonSeparator(std::string_view line, std::size_t from) {
 
 }  // namespace
 
+std::string_view WithoutUtf8Bom(std::string_view text) {
+    constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+    return text;
+}
+
+bool NextEntryLine(std::string_view& text, std::string_view& line, std::size_t& lineNumber) {
+    while (!text.empty()) {
+        const std::size_t lf = text.find('\n');
+        line = text.substr(0, lf);
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.front() != '#') return true;
+    }
+    return false;
+}
+
 bool SplitManifestFields(std::string_view line, ManifestFields& fields) {
     const std::size_t p1 = FindSeparator(line, 0);
     if (p1 == std::string_view::npos) return false;

@@ -3,8 +3,17 @@
 // the studio's manifest tool (built on Linux too) reads lines exactly as the
 // patcher does.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+// The manifest's text without a leading UTF-8 byte-order mark.
+std::string_view WithoutUtf8Bom(std::string_view text);
+
+// Takes lines off the front of `text` (split at LF, one final CR removed),
+// counting every line in `lineNumber`, until an entry line: not empty and not
+// a "#" comment. False when the text ends first.
+bool NextEntryLine(std::string_view& text, std::string_view& line, std::size_t& lineNumber);
 
 // The three fields of an entry line, as views into it.
 struct ManifestFields {

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
 // 32 hexadecimal digits of either case, returned lowered in `md5`.
 bool ReadDigest(std::string_view field, std::string& md5) {
     if (field.size() != 32) return false;
@@ -66,16 +64,10 @@ std::string FormatManifest(std::vector<ListedFile> files, std::chrono::system_cl
 
 ParsedManifest ParseManifestText(std::string_view text) {
     ParsedManifest parsed;
-    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+    text = WithoutUtf8Bom(text);
     size_t lineNumber = 0;
-    while (!text.empty()) {
-        const size_t lf = text.find('\n');
-        std::string_view line = text.substr(0, lf);
-        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty() || line.front() == '#') continue;
-
+    std::string_view line;
+    while (NextEntryLine(text, line, lineNumber)) {
         ListedFile entry;
         const ManifestFault fault = ParseEntryLine(line, entry);
         if (fault != ManifestFault::None) {
