@@ -67,35 +67,7 @@ printf 'Zerandis - wersja demonstracyjna\r\n' >"$client/czytaj_mnie.txt"
 
 # --- nginx on a free loopback port, TLS 1.2, the manifest never cached.
 port=$("$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$demo/nginx/logs" "$demo/nginx/temp"
-cat >"$demo/nginx/nginx.conf" <<CONF
-daemon on;
-user root;
-worker_processes 1;
-pid $nginx_pid;
-error_log $demo/nginx/logs/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log $demo/nginx/logs/access.log;
-  client_body_temp_path $demo/nginx/temp/body;
-  proxy_temp_path $demo/nginx/temp/proxy;
-  fastcgi_temp_path $demo/nginx/temp/fastcgi;
-  uwsgi_temp_path $demo/nginx/temp/uwsgi;
-  scgi_temp_path $demo/nginx/temp/scgi;
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:$port ssl;
-    server_name localhost;
-    ssl_certificate $demo/certs/server.crt;
-    ssl_certificate_key $demo/certs/server.key;
-    ssl_protocols TLSv1.2;
-    root $www;
-    gzip off;
-    location = /client/manifest.md5 { add_header Cache-Control "no-store" always; }
-  }
-}
-CONF
-nginx -e "$demo/nginx/logs/error.log" -p "$demo/nginx" -c "$demo/nginx/nginx.conf" </dev/null >/dev/null 2>&1
+"$root/tests/net/nginx-site.sh" "$demo/nginx" "$port" "$www" "$demo/certs/server.crt" "$demo/certs/server.key"
 
 # --- The player's game directory: the patcher, its settings, a damaged file,
 # missing files (the large one among them), the rest current.

@@ -27,38 +27,6 @@ free_port() {
   "$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
 }
 
-start_nginx() {
-  local port=$1 root=$state/nginx
-  mkdir -p "$root/logs" "$root/temp" "$state/www"
-  cat >"$root/nginx.conf" <<CONF
-daemon on;
-user root;
-worker_processes 1;
-pid $root/nginx.pid;
-error_log $root/logs/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log $root/logs/access.log;
-  client_body_temp_path $root/temp/body;
-  proxy_temp_path $root/temp/proxy;
-  fastcgi_temp_path $root/temp/fastcgi;
-  uwsgi_temp_path $root/temp/uwsgi;
-  scgi_temp_path $root/temp/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  server {
-    listen 127.0.0.1:$port ssl;
-    server_name localhost;
-    ssl_certificate $state/certs/server.crt;
-    ssl_certificate_key $state/certs/server.key;
-    ssl_protocols TLSv1.2;
-    root $state/www;
-  }
-}
-CONF
-  nginx -e "$root/logs/error.log" -p "$root" -c "$root/nginx.conf" </dev/null >/dev/null 2>&1
-}
-
 case "$action" in
   start)
     wine_run=$3
@@ -76,7 +44,7 @@ case "$action" in
     mkdir -p "$state/www"
     printf 'hello from nginx\n' >"$state/www/hello.txt"
     nginx_port=$(free_port)
-    start_nginx "$nginx_port"
+    "$here/nginx-site.sh" "$state/nginx" "$nginx_port" "$state/www" "$state/certs/server.crt" "$state/certs/server.key"
     for _ in $(seq 100); do [ -s "$state/scripted.env" ] && break; sleep 0.1; done
     [ -s "$state/scripted.env" ] || { echo "tls_server did not start" >&2; cat "$state/tls_server.log" >&2; exit 1; }
     [ -s "$state/nginx/nginx.pid" ] || { echo "nginx did not start" >&2; cat "$state/nginx/logs/error.log" >&2; exit 1; }
