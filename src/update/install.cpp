@@ -14,13 +14,6 @@
 
 namespace {
 
-// done * 100 / total, 100 for an empty total, without overflowing on huge sizes.
-std::uint64_t Percent(std::uint64_t done, std::uint64_t total) {
-    if (total == 0 || done >= total) return 100;
-    if (done <= ~std::uint64_t{0} / 100) return done * 100 / total;
-    return done / (total / 100);
-}
-
 StepResult HandOverOwnExecutable(RunContext& run, const StagedFile& staged) {
     PostWindowText(WM_PATCHER_STATUS, L"Aktualizacja patchera...");
     if (!HandOffSelfUpdate(staged.stagingPath, run.errorText)) {
@@ -54,7 +47,7 @@ StepResult InstallFile(RunContext& run, const ManifestEntry& entry, const Staged
     }
     run.progress.bytesCompleted += entry.size;
     PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS,
-                     static_cast<WPARAM>(Percent(run.progress.bytesCompleted, run.progress.bytesTotal)));
+                     static_cast<WPARAM>(PercentOf(run.progress.bytesCompleted, run.progress.bytesTotal)));
     WriteLog(L"Podmieniono plik lokalny: " + entry.path);
     return StepResult::Next;
 }

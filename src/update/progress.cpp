@@ -46,24 +46,6 @@ std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a > kMaxCount - b ? kMaxCount : a + b;
 }
 
-// done * 100 / total, truncating, at most 100.
-std::uint64_t PercentOf(std::uint64_t done, std::uint64_t total) {
-    if (total == 0 || done >= total) return 100;
-    if (done <= kMaxCount / 100) return done * 100 / total;
-    // done * 100 would overflow: add done a hundred times modulo total and
-    // count the wraps, which gives the same quotient exactly.
-    std::uint64_t percent = 0;
-    std::uint64_t remainder = 0;
-    for (int i = 0; i < 100; ++i) {
-        if (remainder >= total - done) {
-            remainder -= total - done;
-            ++percent;
-        } else {
-            remainder += done;
-        }
-    }
-    return percent;
-}
 
 // Limits a new raw estimate to within 15 % (at least 2 s) of the previous
 // one, then moves 30 % of the way towards it, so the time left does not jump.
@@ -116,6 +98,24 @@ std::wstring RateText(DownloadProgressState& state, std::uint64_t totalDone, dou
 }
 
 }  // namespace
+
+std::uint64_t PercentOf(std::uint64_t done, std::uint64_t total) {
+    if (total == 0 || done >= total) return 100;
+    if (done <= kMaxCount / 100) return done * 100 / total;
+    // done * 100 would overflow: add done a hundred times modulo total and
+    // count the wraps, which gives the same quotient exactly.
+    std::uint64_t percent = 0;
+    std::uint64_t remainder = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (remainder >= total - done) {
+            remainder -= total - done;
+            ++percent;
+        } else {
+            remainder += done;
+        }
+    }
+    return percent;
+}
 
 void StartDownloadPhase(DownloadProgressState& state, std::uint64_t bytesTotal, SteadyClock::time_point now) {
     state.bytesCompleted = 0;

@@ -47,6 +47,10 @@ ProgressView ComposeDownloadProgress(DownloadProgressState& state, std::uint64_t
 // both bars, the counts line and, when not throttled, the bottom line.
 void ReportDownloadProgress(DownloadProgressState& state, std::uint64_t fileBytesDone);
 
+// done * 100 / total in whole percent, truncating; 100 when total is 0 and at
+// most 100; exact for any 64-bit counts.
+std::uint64_t PercentOf(std::uint64_t done, std::uint64_t total);
+
 // "0 B", "1023 B", "1.0 KB", "10.0 MB"; GB is the largest unit.
 std::wstring FormatBytes(std::uint64_t count);
 
