@@ -59,6 +59,9 @@ double SecondsSince(SteadyClock::time_point start) {
     return static_cast<double>(elapsed.count()) / 1e9;
 }
 
+// "2/3": the attempt out of the attempts a file gets.
+std::wstring AttemptOfText(int attempt) { return std::to_wstring(attempt) + L"/" + std::to_wstring(kAttempts); }
+
 std::wstring OrMissing(const std::wstring& md5) { return md5.empty() ? L"<brak>" : md5; }
 
 // One attempt: transfer into the staging file, then size and MD5. Returns
@@ -71,7 +74,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     const std::wstring url = AttemptUrl(entry, record.attempt);
     if (record.attempt > 1) {
         PostWindowText(WM_PATCHER_STATUS,
-                       L"Ponowne pobieranie pliku (" + std::to_wstring(record.attempt) + L"/3)...");
+                       L"Ponowne pobieranie pliku (" + AttemptOfText(record.attempt) + L")...");
     }
     const SteadyClock::time_point start = SteadyClock::now();
     const bool transferred = DownloadToFile(
@@ -79,7 +82,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
         [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText);
     record.seconds = SecondsSince(start);
     if (!transferred) {
-        WriteLog(L"Próba pobrania " + std::to_wstring(record.attempt) + L"/3 nie powiodła się dla " + entry.path +
+        WriteLog(L"Próba pobrania " + AttemptOfText(record.attempt) + L" nie powiodła się dla " + entry.path +
                  L": " + run.errorText);
         if (record.attempt < kAttempts) ::Sleep(kPauseAfterFailedTransferMs);
         return false;
@@ -124,7 +127,7 @@ void LogVerified(RunContext& run, const ManifestEntry& entry, const AttemptRecor
     const auto speed = static_cast<std::uint64_t>(static_cast<double>(entry.size) / seconds);
     WriteLog(L"Pobrano i zweryfikowano: " + entry.path + L" | rozmiar: " + FormatBytes(entry.size) + L" | czas: " +
              FormatSeconds(seconds) + L" | średnia prędkość: " + FormatBytes(speed) + L"/s | próba: " +
-             std::to_wstring(record.attempt) + L"/3");
+             AttemptOfText(record.attempt));
 }
 
 std::uint64_t TotalSize(const std::vector<ManifestEntry>& list) {
@@ -139,8 +142,7 @@ std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5
                             const std::wstring& md5Error) {
     std::wstring line = L"Niezgodność pobranego pliku " + entry.path + L". Oczekiwany MD5=" + entry.md5 +
                         L", pobrany MD5=" + OrMissing(md5) + L", oczekiwany rozmiar=" + std::to_wstring(entry.size) +
-                        L", pobrany rozmiar=" + std::to_wstring(size) + L", próba=" + std::to_wstring(attempt) +
-                        L"/3.";
+                        L", pobrany rozmiar=" + std::to_wstring(size) + L", próba=" + AttemptOfText(attempt) + L".";
     if (!md5Error.empty()) line += L" Błąd MD5: " + md5Error;
     return line;
 }
