@@ -9,6 +9,7 @@
 #include "common/handle.h"
 #include "common/run_flags.h"
 #include "common/win_compat.h"
+#include "update/run_report.h"
 
 #include <commctrl.h>  // after windows.h, whose types it uses
 

@@ -14,6 +14,7 @@
 #include "common/handle.h"
 #include "common/run_flags.h"
 #include "system/game_launch.h"
+#include "update/run_report.h"
 #include "update/update_run.h"
 
 int CurrentDpi = 96;
