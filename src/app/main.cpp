@@ -4,11 +4,11 @@
 #include "app/dpi.h"
 #include "app/main_window.h"
 #include "app/window_layout.h"
-#include "app/window_messages.h"
 #include "common/app_paths.h"
 #include "common/handle.h"
-#include "common/run_flags.h"
 #include "common/win_compat.h"
+#include "update/run_report.h"
+#include "update/update_runner.h"
 
 #include <commctrl.h>  // after windows.h, whose types it uses
 
@@ -36,10 +36,11 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
     return ::RegisterClassExW(&windowClass) != 0;
 }
 
-// The window size whose client area fits `work` at the system DPI; sets CurrentDpi.
+// The window size whose client area fits `work` at the system DPI, which the
+// window scales for until it knows its own.
 SIZE FittedWindowSize(const RECT& work) {
     const int dpi = QuerySystemDpi();
-    CurrentDpi = dpi;
+    SetStartDpi(dpi);
     const ClientSize base = BaseClientSize(dpi);
     RECT frame{0, 0, base.width, base.height};
     AdjustWindowRectForDpi(frame, kWindowStyle, dpi);
@@ -71,8 +72,7 @@ int RunMessageLoop() {
 // The program does not end under a running update: the run sees the cancel
 // flag at its next check and returns.
 void StopUpdateRun() {
-    CancelRequested.exchange(true);
-    if (WorkerThread.joinable()) WorkerThread.join();
+    StopUpdateWorker();
     // Texts the run posted after the window went away are still ours.
     ReclaimWindowTexts(MainWindow);
     ReleaseWindowResources();

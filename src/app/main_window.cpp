@@ -12,17 +12,17 @@
 #include "app/window_messages.h"
 #include "app/window_theme.h"
 #include "common/handle.h"
-#include "common/run_flags.h"
 #include "system/game_launch.h"
-#include "update/update_run.h"
-
-int CurrentDpi = 96;
-std::thread WorkerThread;
+#include "update/run_report.h"
+#include "update/update_runner.h"
 
 namespace {
 
+// The DPI all sizes are scaled for: the system DPI at start, the window's own
+// DPI from its creation on.
+int CurrentDpi = 96;
+
 constexpr wchar_t kCloseQuestion[] = L"Trwa sprawdzanie lub pobieranie aktualizacji.\nCzy na pewno chcesz przerwać?";
-constexpr wchar_t kThreadNotStartedText[] = L"Nie można uruchomić wątku aktualizacji.";
 constexpr int kHeaderIconSize = 72;
 
 struct ControlSpec {
@@ -64,6 +64,40 @@ HWND& ControlAt(Slot slot) { return Ui.controls[static_cast<std::size_t>(slot)];
 
 HBRUSH BackgroundBrush() { return static_cast<HBRUSH>(Ui.backgroundBrush.Get()); }
 
+// Sends every control its font (WM_SETFONT with redraw).
+void ApplyUiFonts() {
+    for (const ControlSpec& row : kControls) {
+        const HWND control = ControlAt(row.slot);
+        const HFONT font = FontFor(Ui.fonts, row.font);
+        if (control != nullptr && font != nullptr) {
+            ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
+    }
+}
+
+// Creates the four fonts for CurrentDpi and puts them on the controls; on any
+// failure the previous fonts stay.
+void CreateUiFonts() {
+    UiFontSet fonts;
+    if (!CreateFontSet(CurrentDpi, fonts)) return;
+    std::swap(Ui.fonts, fonts);
+    ApplyUiFonts();
+}  // the old set, now in `fonts`, is deleted once the controls have the new one
+
+// Places every control for the window's client area at CurrentDpi.
+void LayoutControls(HWND window) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const WindowLayout layout = ComputeLayout(client.right - client.left, client.bottom - client.top, CurrentDpi);
+    for (std::size_t i = 0; i < Ui.controls.size(); ++i) {
+        if (Ui.controls[i] == nullptr) continue;
+        const Placement& place = layout[i];
+        ::SetWindowPos(Ui.controls[i], nullptr, place.x, place.y, place.width, place.height,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ::InvalidateRect(window, nullptr, TRUE);
+}
+
 void CreateHeaderIcon(HWND window, HINSTANCE instance) {
     const int size = ScaleForDpi(kHeaderIconSize, CurrentDpi);
     IconHandle icon(static_cast<HICON>(
@@ -93,6 +127,17 @@ void CreateControls(HWND window) {
     ApplyUiFonts();
     ::EnableWindow(ControlAt(Slot::Play), FALSE);
     CreateHeaderIcon(window, instance);
+}
+
+// Starts an update run unless one is active: disables both buttons and resets
+// both bars first.
+void StartUpdateRun() {
+    if (UpdateRunActive()) return;
+    ::EnableWindow(ControlAt(Slot::Play), FALSE);
+    ::EnableWindow(ControlAt(Slot::Repair), FALSE);
+    ::SendMessageW(ControlAt(Slot::TotalBar), PBM_SETPOS, 0, 0);
+    ::SendMessageW(ControlAt(Slot::FileBar), PBM_SETPOS, 0, 0);
+    StartUpdateWorker();
 }
 
 LRESULT OnCreate(HWND window) {
@@ -189,21 +234,21 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }
 
 LRESULT OnClose(HWND window) {
-    if (RunActive.load()) {
+    if (UpdateRunActive()) {
         // A second close request while the question is open is the same request.
         if (Ui.closeQuestionOpen) return 0;
         Ui.closeQuestionOpen = true;
         const int answer = ::MessageBoxW(window, kCloseQuestion, kPatcherCaption, MB_YESNO | MB_ICONQUESTION);
         Ui.closeQuestionOpen = false;
         if (answer != IDYES) return 0;
-        CancelRequested.exchange(true);
+        RequestCancel();
     }
     ::DestroyWindow(window);
     return 0;
 }
 
 LRESULT OnDestroy(HWND window) {
-    CancelRequested.exchange(true);
+    RequestCancel();
     ReclaimWindowTexts(window);
     ::PostQuitMessage(0);
     return 0;
@@ -253,57 +298,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-void StartUpdateRun() {
-    if (RunActive.load()) return;
-    ::EnableWindow(ControlAt(Slot::Play), FALSE);
-    ::EnableWindow(ControlAt(Slot::Repair), FALSE);
-    ::SendMessageW(ControlAt(Slot::TotalBar), PBM_SETPOS, 0, 0);
-    ::SendMessageW(ControlAt(Slot::FileBar), PBM_SETPOS, 0, 0);
-    if (WorkerThread.joinable()) WorkerThread.join();
-    // Set before the thread exists, so a close in the instant before the run's
-    // first step still asks first; the run sets it again.
-    RunActive.exchange(true);
-    try {
-        WorkerThread = std::thread(UpdateWorker);
-    } catch (...) {
-        RunActive.exchange(false);
-        ReportFailure(kThreadNotStartedText);
-    }
-}
-
-void LayoutControls(HWND window) {
-    RECT client{};
-    ::GetClientRect(window, &client);
-    const WindowLayout layout = ComputeLayout(client.right - client.left, client.bottom - client.top, CurrentDpi);
-    for (std::size_t i = 0; i < Ui.controls.size(); ++i) {
-        if (Ui.controls[i] == nullptr) continue;
-        const Placement& place = layout[i];
-        ::SetWindowPos(Ui.controls[i], nullptr, place.x, place.y, place.width, place.height,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    ::InvalidateRect(window, nullptr, TRUE);
-}
-
-void CreateUiFonts() {
-    UiFontSet fonts;
-    if (!CreateFontSet(CurrentDpi, fonts)) return;
-    std::swap(Ui.fonts, fonts);
-    ApplyUiFonts();
-}  // the old set, now in `fonts`, is deleted once the controls have the new one
-
-void ApplyUiFonts() {
-    for (const ControlSpec& row : kControls) {
-        const HWND control = ControlAt(row.slot);
-        const HFONT font = FontFor(Ui.fonts, row.font);
-        if (control != nullptr && font != nullptr) {
-            ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        }
-    }
-}
-
 void ReleaseWindowResources() {
     Ui.controls = {};
     Ui.fonts = UiFontSet{};
     Ui.backgroundBrush.Reset();
     Ui.headerIcon.Reset();
 }
+
+void SetStartDpi(int dpi) { CurrentDpi = dpi; }

@@ -1,17 +1,8 @@
 #pragma once
-// The main window: its procedure, controls, fonts and the start of update runs.
+// The main window: its procedure, controls and fonts; it starts the update runs.
 // Everything here runs on the main thread.
 
-#include <thread>
-
 #include "common/win_compat.h"
-
-// The DPI all sizes are scaled for: the system DPI at start, the window's own
-// DPI from its creation on.
-extern int CurrentDpi;
-
-// The thread of the current or last update run; joined before the next run and at exit.
-extern std::thread WorkerThread;
 
 // The window title and the caption of every message box of the program.
 constexpr wchar_t kPatcherCaption[] = L"Zerandis Patcher";
@@ -22,20 +13,9 @@ constexpr int kAppIconId = 101;
 // The procedure of the "ZerandisPatcherWindow" class. Nothing escapes it.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
-// Starts an update run on WorkerThread unless one is active: disables both
-// buttons, resets both bars, joins the previous run. A thread that cannot be
-// started ends like a failed run.
-void StartUpdateRun();
-
-// Places every control for the window's client area at CurrentDpi.
-void LayoutControls(HWND window);
-
-// Creates the four fonts for CurrentDpi and puts them on the controls; on any
-// failure the previous fonts stay.
-void CreateUiFonts();
-
-// Sends every control its font (WM_SETFONT with redraw).
-void ApplyUiFonts();
+// The DPI all sizes are scaled for until the window is created and knows its
+// own: the system DPI, set by the entry point before it creates the window.
+void SetStartDpi(int dpi);
 
 // Deletes the fonts, the background brush and the header icon; called at exit,
 // after the window is gone.

@@ -37,8 +37,8 @@ bool CreateFontSet(int dpi, UiFontSet& fonts) {
     created.title = CreateUiFont(dpi, 34, 600);
     created.body = CreateUiFont(dpi, 17, 400);
     created.semibold = CreateUiFont(dpi, 15, 600);
-    created.small = CreateUiFont(dpi, 12, 600);
-    if (!created.title || !created.body || !created.semibold || !created.small) return false;
+    created.smallText = CreateUiFont(dpi, 12, 600);
+    if (!created.title || !created.body || !created.semibold || !created.smallText) return false;
     fonts = std::move(created);
     return true;
 }
@@ -48,7 +48,7 @@ HFONT FontFor(const UiFontSet& fonts, FontRole role) {
         case FontRole::Title: return static_cast<HFONT>(fonts.title.Get());
         case FontRole::Body: return static_cast<HFONT>(fonts.body.Get());
         case FontRole::Semibold: return static_cast<HFONT>(fonts.semibold.Get());
-        case FontRole::Small: return static_cast<HFONT>(fonts.small.Get());
+        case FontRole::Small: return static_cast<HFONT>(fonts.smallText.Get());
         case FontRole::None: break;
     }
     return nullptr;

@@ -26,7 +26,7 @@ struct UiFontSet {
     GdiObject title;     // 34 px, weight 600
     GdiObject body;      // 17 px, weight 400
     GdiObject semibold;  // 15 px, weight 600
-    GdiObject small;     // 12 px, weight 600
+    GdiObject smallText;  // 12 px, weight 600
 };
 
 // Creates the whole set for `dpi`. False, with `fonts` untouched, when any

@@ -53,7 +53,7 @@ bool ReplaceLocalFile(const std::wstring& source, const std::wstring& target, st
         if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             if (attempt > 1) {
                 WriteLog(L"Podmiana pliku powiodła się po ponowieniu: " + target + L" | próba: " +
-                         std::to_wstring(attempt) + L"/30");
+                         std::to_wstring(attempt) + L"/" + std::to_wstring(kMaxAttempts));
             }
             return true;
         }
@@ -67,7 +67,8 @@ bool ReplaceLocalFile(const std::wstring& source, const std::wstring& target, st
     // An early stop at a lasting error is logged once, by the caller's failure
     // report; only the exhausted budget gets a line of its own.
     if (attempt == kMaxAttempts) {
-        WriteLog(L"Nieudana podmiana pliku po 30 próbach: " + target + L" | błąd: " + reason);
+        WriteLog(L"Nieudana podmiana pliku po " + std::to_wstring(kMaxAttempts) + L" próbach: " + target +
+                 L" | błąd: " + reason);
     }
     return false;
 }

@@ -2,20 +2,13 @@
 
 #include <algorithm>
 
-#include "app/window_messages.h"
 #include "common/app_paths.h"
 #include "common/run_flags.h"
 #include "common/text.h"
 #include "common/win_compat.h"
 #include "net/file_md5.h"
-
-bool QueryRegularFileSize(const std::wstring& path, std::uint64_t& size) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return false;
-    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-}
+#include "update/run_report.h"
+#include "update/staging.h"
 
 bool IsLocalFileCurrent(const ManifestEntry& entry, const std::wstring& localPath, bool& cancelled) {
     cancelled = false;
@@ -35,9 +28,9 @@ StepResult CheckLocalFiles(RunContext& run) {
     run.downloadList.reserve(run.manifest.size());
     for (const ManifestEntry& entry : run.manifest) {
         if (CancelRequested.load()) return StepResult::RunOver;
-        PostWindowText(WM_PATCHER_STATUS, L"Sprawdzanie plików...");
-        PostWindowText(WM_PATCHER_DETAIL, entry.path);
-        PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
+        ReportStatus(L"Sprawdzanie plików...");
+        ReportDetail(entry.path);
+        ReportFileProgress(0);
         bool cancelled = false;
         if (IsLocalFileCurrent(entry, ResolveAppPath(entry.path), cancelled)) continue;
         if (cancelled) return StepResult::RunOver;

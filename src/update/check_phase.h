@@ -1,16 +1,11 @@
 #pragma once
 // The check of every listed local file, and the order in which stale files are handled.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "net/manifest.h"
 #include "update/run_context.h"
-
-// The size of the regular file at `path`; false (and `size` untouched) when
-// it is missing, cannot be queried, or is a directory or device.
-bool QueryRegularFileSize(const std::wstring& path, std::uint64_t& size);
 
 // True when the file at `localPath` exists, is a regular file of the entry's
 // size and has its MD5. The hash is only computed when the size matches. False

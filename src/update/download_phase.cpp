@@ -2,21 +2,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <system_error>
 
-#include "app/window_messages.h"
-#include "common/app_paths.h"
 #include "common/run_flags.h"
-#include "common/text.h"
 #include "common/win_compat.h"
 #include "config/log.h"
 #include "config/settings.h"
 #include "net/file_md5.h"
 #include "net/transfer.h"
-#include "update/check_phase.h"
 #include "update/install.h"
-#include "update/update_run.h"
+#include "update/run_report.h"
+#include "update/staging.h"
 #include "update/url_building.h"
 
 namespace {
@@ -33,12 +28,6 @@ struct AttemptRecord {
     double seconds = 0.0;
     std::wstring md5;  // of the staged file; empty when none was obtained
 };
-
-void PrepareStaging(const StagedFile& staged) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(staged.stagingPath).parent_path(), ignored);
-    RemoveStagingFile(staged);
-}
 
 std::uint64_t StagedSize(const std::wstring& path) {
     std::uint64_t size = kUnknownSize;
@@ -59,6 +48,9 @@ double SecondsSince(SteadyClock::time_point start) {
     return static_cast<double>(elapsed.count()) / 1e9;
 }
 
+// "2/3": the attempt out of the attempts a file gets.
+std::wstring AttemptOfText(int attempt) { return std::to_wstring(attempt) + L"/" + std::to_wstring(kAttempts); }
+
 std::wstring OrMissing(const std::wstring& md5) { return md5.empty() ? L"<brak>" : md5; }
 
 // One attempt: transfer into the staging file, then size and MD5. Returns
@@ -66,12 +58,11 @@ std::wstring OrMissing(const std::wstring& md5) { return md5.empty() ? L"<brak>"
 bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& staged, AttemptRecord& record) {
     run.errorText.clear();
     record.md5.clear();
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
+    ReportFileProgress(0);
     RemoveStagingFile(staged);
     const std::wstring url = AttemptUrl(entry, record.attempt);
     if (record.attempt > 1) {
-        PostWindowText(WM_PATCHER_STATUS,
-                       L"Ponowne pobieranie pliku (" + std::to_wstring(record.attempt) + L"/3)...");
+        ReportStatus(L"Ponowne pobieranie pliku (" + AttemptOfText(record.attempt) + L")...");
     }
     const SteadyClock::time_point start = SteadyClock::now();
     const bool transferred = DownloadToFile(
@@ -79,7 +70,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
         [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText);
     record.seconds = SecondsSince(start);
     if (!transferred) {
-        WriteLog(L"Próba pobrania " + std::to_wstring(record.attempt) + L"/3 nie powiodła się dla " + entry.path +
+        WriteLog(L"Próba pobrania " + AttemptOfText(record.attempt) + L" nie powiodła się dla " + entry.path +
                  L": " + run.errorText);
         if (record.attempt < kAttempts) ::Sleep(kPauseAfterFailedTransferMs);
         return false;
@@ -90,7 +81,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     if (size == entry.size && hashed && record.md5 == entry.md5) return true;
     WriteLog(MismatchLogLine(entry, record.md5, size, record.attempt, md5Error));
     if (record.attempt < kAttempts) {
-        PostWindowText(WM_PATCHER_COUNTS, L"Serwer zwrócił nieaktualną lub uszkodzoną wersję pliku. Ponawianie...");
+        ReportCounts(L"Serwer zwrócił nieaktualną lub uszkodzoną wersję pliku. Ponawianie...");
         ::Sleep(kPauseAfterMismatchMs);
     }
     return false;
@@ -119,12 +110,12 @@ void ReportFileFailed(RunContext& run, const ManifestEntry& entry, const StagedF
 
 void LogVerified(RunContext& run, const ManifestEntry& entry, const AttemptRecord& record) {
     const double seconds = record.seconds > 0.001 ? record.seconds : 0.001;
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 100);
+    ReportFileProgress(100);
     run.totalDownloadSeconds += seconds;
     const auto speed = static_cast<std::uint64_t>(static_cast<double>(entry.size) / seconds);
     WriteLog(L"Pobrano i zweryfikowano: " + entry.path + L" | rozmiar: " + FormatBytes(entry.size) + L" | czas: " +
              FormatSeconds(seconds) + L" | średnia prędkość: " + FormatBytes(speed) + L"/s | próba: " +
-             std::to_wstring(record.attempt) + L"/3");
+             AttemptOfText(record.attempt));
 }
 
 std::uint64_t TotalSize(const std::vector<ManifestEntry>& list) {
@@ -139,34 +130,22 @@ std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5
                             const std::wstring& md5Error) {
     std::wstring line = L"Niezgodność pobranego pliku " + entry.path + L". Oczekiwany MD5=" + entry.md5 +
                         L", pobrany MD5=" + OrMissing(md5) + L", oczekiwany rozmiar=" + std::to_wstring(entry.size) +
-                        L", pobrany rozmiar=" + std::to_wstring(size) + L", próba=" + std::to_wstring(attempt) +
-                        L"/3.";
+                        L", pobrany rozmiar=" + std::to_wstring(size) + L", próba=" + AttemptOfText(attempt) + L".";
     if (!md5Error.empty()) line += L" Błąd MD5: " + md5Error;
     return line;
 }
 
-void RemoveStagingFile(const StagedFile& staged) { ::DeleteFileW(staged.stagingPath.c_str()); }
-
-StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower) {
-    StagedFile staged;
-    staged.targetPath = ResolveAppPath(entry.path);
-    staged.ownExecutable = ToLowerWide(entry.path) == patcherExeLower;
-    // The new patcher is staged beside the running one, wherever the manifest lists it.
-    staged.stagingPath = staged.ownExecutable ? OwnExePath + L".new" : staged.targetPath + L".download";
-    return staged;
-}
-
 void RunDownloadPhase(RunContext& run) {
     StartDownloadPhase(run.progress, TotalSize(run.downloadList), SteadyClock::now());
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, 0);
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
+    ReportTotalProgress(0);
+    ReportFileProgress(0);
     for (const ManifestEntry& entry : run.downloadList) {
         if (CancelRequested.load()) return;
         const StagedFile staged = StagingFor(entry, run.patcherExeLower);
         PrepareStaging(staged);
         run.progress.currentEntry = entry;
-        PostWindowText(WM_PATCHER_STATUS, L"Pobieranie aktualizacji...");
-        PostWindowText(WM_PATCHER_DETAIL, entry.path);
+        ReportStatus(L"Pobieranie aktualizacji...");
+        ReportDetail(entry.path);
         const AttemptRecord record = DownloadAndVerify(run, entry, staged);
         if (!record.verified) return ReportFileFailed(run, entry, staged, record);
         LogVerified(run, entry, record);

@@ -8,20 +8,6 @@
 #include "net/manifest.h"
 #include "update/run_context.h"
 
-// Where one file is downloaded to and installed.
-struct StagedFile {
-    std::wstring targetPath;   // the client file
-    std::wstring stagingPath;  // target + ".download", or OwnExePath + ".new" for the patcher itself
-    bool ownExecutable = false;
-};
-
-// Works out the paths of `entry` (the own executable is recognised by
-// `patcherExeLower`).
-StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower);
-
-// Deletes the staging file if there is one; errors are of no consequence.
-void RemoveStagingFile(const StagedFile& staged);
-
 // The log line for a staged file of wrong size or MD5 (`md5` empty when none
 // was obtained; `md5Error` appended when the hash failed).
 std::wstring MismatchLogLine(const ManifestEntry& entry, const std::wstring& md5, std::uint64_t size, int attempt,

@@ -3,26 +3,26 @@
 #include <cstdint>
 #include <string>
 
-#include "app/window_messages.h"
 #include "common/win_compat.h"
 #include "config/log.h"
 #include "system/configurator_shutdown.h"
 #include "system/file_replace.h"
 #include "system/self_update.h"
 #include "update/progress.h"
-#include "update/update_run.h"
+#include "update/run_report.h"
+#include "update/staging.h"
 
 namespace {
 
 StepResult HandOverOwnExecutable(RunContext& run, const StagedFile& staged) {
-    PostWindowText(WM_PATCHER_STATUS, L"Aktualizacja patchera...");
+    ReportStatus(L"Aktualizacja patchera...");
     if (!HandOffSelfUpdate(staged.stagingPath, run.errorText)) {
         // The ".new" file stays: the next run removes it before downloading again.
         ReportFailure(run.errorText);
         return StepResult::RunOver;
     }
     WriteLog(L"Przekazano samoaktualizację do pomocnika.");
-    PostWindowNumber(WM_PATCHER_EXIT, 0);
+    ReportExit();
     return StepResult::RunOver;
 }
 
@@ -31,8 +31,8 @@ StepResult HandOverOwnExecutable(RunContext& run, const StagedFile& staged) {
 StepResult InstallFile(RunContext& run, const ManifestEntry& entry, const StagedFile& staged) {
     if (IsConfiguratorFile(entry)) {
         // Again before every configurator file: one may have been started during the downloads.
-        PostWindowText(WM_PATCHER_STATUS, L"Kończenie konfiguratora przed podmianą...");
-        PostWindowText(WM_PATCHER_DETAIL, entry.path);
+        ReportStatus(L"Kończenie konfiguratora przed podmianą...");
+        ReportDetail(entry.path);
         if (!CloseRunningConfigurators(run.errorText)) {
             RemoveStagingFile(staged);
             ReportFailure(run.errorText);
@@ -46,8 +46,7 @@ StepResult InstallFile(RunContext& run, const ManifestEntry& entry, const Staged
         return StepResult::RunOver;
     }
     run.progress.bytesCompleted += entry.size;
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS,
-                     static_cast<WPARAM>(PercentOf(run.progress.bytesCompleted, run.progress.bytesTotal)));
+    ReportTotalProgress(static_cast<WPARAM>(PercentOf(run.progress.bytesCompleted, run.progress.bytesTotal)));
     WriteLog(L"Podmieniono plik lokalny: " + entry.path);
     return StepResult::Next;
 }
@@ -58,14 +57,14 @@ void ShowSummary(const RunContext& run) {
             ? static_cast<std::uint64_t>(static_cast<double>(run.progress.bytesCompleted) / run.totalDownloadSeconds)
             : 0;
     const std::wstring rating = SpeedRating(static_cast<double>(average));
-    PostWindowText(WM_PATCHER_STATUS, L"Aktualizacja zakończona.");
-    PostWindowText(WM_PATCHER_DETAIL, L"Możesz uruchomić grę.");
-    PostWindowText(WM_PATCHER_COUNTS, L"Pobrano " + FormatBytes(run.progress.bytesTotal) + L".");
-    PostWindowText(WM_PATCHER_RATE, L"Pobieranie zakończone    Średnia prędkość: " + FormatBytes(average) +
-                                        L"/s    Ocena pobierania: " + rating);
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, 100);
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 100);
-    PostWindowNumber(WM_PATCHER_DONE, 1);
+    ReportStatus(L"Aktualizacja zakończona.");
+    ReportDetail(L"Możesz uruchomić grę.");
+    ReportCounts(L"Pobrano " + FormatBytes(run.progress.bytesTotal) + L".");
+    ReportRate(L"Pobieranie zakończone    Średnia prędkość: " + FormatBytes(average) + L"/s    Ocena pobierania: " +
+               rating);
+    ReportTotalProgress(100);
+    ReportFileProgress(100);
+    ReportDone(true);
     WriteLog(L"Aktualizacja zakończona pomyślnie. Pobrano: " + FormatBytes(run.progress.bytesCompleted) +
              L" | łączny czas pobierania: " + FormatSeconds(run.totalDownloadSeconds) + L" | średnia prędkość: " +
              FormatBytes(average) + L"/s | ocena pobierania: " + rating);

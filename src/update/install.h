@@ -2,8 +2,8 @@
 // Putting each verified file in place, and the summary that ends a complete run.
 
 #include "net/manifest.h"
-#include "update/download_phase.h"
 #include "update/run_context.h"
+#include "update/staging.h"
 
 // Installs one verified staging file: closes a configurator first when the
 // entry is a configurator file, then replaces the client file, or hands the

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <limits>
 
-#include "app/window_messages.h"
 #include "common/text.h"
+#include "update/run_report.h"
 
 namespace {
 
@@ -156,10 +156,10 @@ ProgressView ComposeDownloadProgress(DownloadProgressState& state, std::uint64_t
 
 void ReportDownloadProgress(DownloadProgressState& state, std::uint64_t fileBytesDone) {
     const ProgressView view = ComposeDownloadProgress(state, fileBytesDone, SteadyClock::now());
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, static_cast<WPARAM>(view.totalPercent));
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, static_cast<WPARAM>(view.filePercent));
-    PostWindowText(WM_PATCHER_COUNTS, view.countsText);
-    if (!view.rateText.empty()) PostWindowText(WM_PATCHER_RATE, view.rateText);
+    ReportTotalProgress(static_cast<WPARAM>(view.totalPercent));
+    ReportFileProgress(static_cast<WPARAM>(view.filePercent));
+    ReportCounts(view.countsText);
+    if (!view.rateText.empty()) ReportRate(view.rateText);
 }
 
 std::wstring FormatBytes(std::uint64_t count) {

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/window_messages.h"
 #include "common/run_flags.h"
 #include "common/text.h"
 #include "common/win_compat.h"
@@ -14,6 +13,7 @@
 #include "update/check_phase.h"
 #include "update/download_phase.h"
 #include "update/run_context.h"
+#include "update/run_report.h"
 #include "update/url_building.h"
 
 namespace {
@@ -21,10 +21,9 @@ namespace {
 void StartRun() {
     WriteLog(std::wstring(64, L'='));
     WriteLog(L"Rozpoczęcie sprawdzania aktualizacji.");
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, 0);
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 0);
-    PostWindowText(WM_PATCHER_RATE,
-                   L"Szacowany czas do końca: obliczanie...    Twoja prędkość pobierania: oczekiwanie na dane");
+    ReportTotalProgress(0);
+    ReportFileProgress(0);
+    ReportRate(L"Szacowany czas do końca: obliczanie...    Twoja prędkość pobierania: oczekiwanie na dane");
 }
 
 std::wstring ManifestUrl() {
@@ -34,7 +33,7 @@ std::wstring ManifestUrl() {
 }
 
 bool FetchManifest(RunContext& run) {
-    PostWindowText(WM_PATCHER_STATUS, L"Pobieranie listy plików...");
+    ReportStatus(L"Pobieranie listy plików...");
     std::vector<char> bytes;
     if (!FetchToMemory(ManifestUrl(), bytes, run.errorText)) return false;
     return ParseManifest(bytes, run.manifest, run.errorText);
@@ -42,29 +41,28 @@ bool FetchManifest(RunContext& run) {
 
 void ReportUpToDate() {
     WriteLog(L"Klient jest aktualny.");
-    PostWindowText(WM_PATCHER_STATUS, L"Klient jest aktualny.");
-    PostWindowText(WM_PATCHER_DETAIL, L"Możesz uruchomić grę.");
-    PostWindowText(WM_PATCHER_COUNTS, L"Wszystkie pliki mają poprawne sumy MD5.");
-    PostWindowText(WM_PATCHER_RATE, L"Pobieranie nie jest wymagane — klient jest aktualny.");
-    PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, 100);
-    PostWindowNumber(WM_PATCHER_FILE_PROGRESS, 100);
-    PostWindowNumber(WM_PATCHER_DONE, 1);
+    ReportStatus(L"Klient jest aktualny.");
+    ReportDetail(L"Możesz uruchomić grę.");
+    ReportCounts(L"Wszystkie pliki mają poprawne sumy MD5.");
+    ReportRate(L"Pobieranie nie jest wymagane — klient jest aktualny.");
+    ReportTotalProgress(100);
+    ReportFileProgress(100);
+    ReportDone(true);
 }
 
 // Closes a running configurator when a configurator file is stale, then the game.
 bool PrepareForDownload(RunContext& run) {
     for (const ManifestEntry& entry : run.downloadList) {
         if (!IsConfiguratorFile(entry)) continue;
-        PostWindowText(WM_PATCHER_STATUS, L"Przygotowanie aktualizacji konfiguratora...");
-        PostWindowText(WM_PATCHER_DETAIL, L"Sprawdzanie procesu config.exe.");
-        PostWindowText(WM_PATCHER_COUNTS,
-                       L"Uruchomiony konfigurator zostanie zamknięty przed podmianą config.exe lub config.ini.");
+        ReportStatus(L"Przygotowanie aktualizacji konfiguratora...");
+        ReportDetail(L"Sprawdzanie procesu config.exe.");
+        ReportCounts(L"Uruchomiony konfigurator zostanie zamknięty przed podmianą config.exe lub config.ini.");
         if (!CloseRunningConfigurators(run.errorText)) return false;
         break;
     }
-    PostWindowText(WM_PATCHER_STATUS, L"Przygotowanie do aktualizacji...");
-    PostWindowText(WM_PATCHER_DETAIL, L"Sprawdzanie, czy gra jest uruchomiona.");
-    PostWindowText(WM_PATCHER_COUNTS, L"Uruchomiona gra zostanie zamknięta przed aktualizacją.");
+    ReportStatus(L"Przygotowanie do aktualizacji...");
+    ReportDetail(L"Sprawdzanie, czy gra jest uruchomiona.");
+    ReportCounts(L"Uruchomiona gra zostanie zamknięta przed aktualizacją.");
     return CloseRunningGame(run.errorText);
 }
 
@@ -94,13 +92,4 @@ void UpdateWorker() noexcept {
         }
     }
     RunActive.exchange(false);
-}
-
-void ReportFailure(const std::wstring& message) {
-    WriteLog(L"BLAD: " + message);
-    PostWindowText(WM_PATCHER_STATUS, L"Nie udało się zaktualizować klienta.");
-    PostWindowText(WM_PATCHER_DETAIL, message);
-    PostWindowText(WM_PATCHER_COUNTS, L"Szczegóły zapisano w patcher.txt");
-    PostWindowText(WM_PATCHER_RATE, L"Pobieranie przerwane — nie można określić czasu ani jakości połączenia.");
-    PostWindowNumber(WM_PATCHER_DONE, 0);
 }

@@ -3,13 +3,7 @@
 // check of every listed file, then the up-to-date outcome, or the download,
 // verification and installation of every stale file, and a summary.
 
-#include <string>
-
 // The worker thread's body. Sets RunActive at its start and clears it as its
 // last act; reports everything to MainWindow by posted messages and to the log.
 // Nothing escapes it: whatever fails inside ends the run as a failure.
 void UpdateWorker() noexcept;
-
-// The one way a run gives up: logs "BLAD: " + message, shows the failure
-// texts and posts WM_PATCHER_DONE 0. Touches neither flag.
-void ReportFailure(const std::wstring& message);

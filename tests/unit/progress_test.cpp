@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/window_messages.h"
 #include "update/progress.h"
+#include "update/run_report.h"
 
 namespace {
 
@@ -242,11 +242,10 @@ std::vector<Received> ReceivedMessages;
 
 LRESULT CALLBACK RecordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message >= WM_PATCHER_STATUS && message <= WM_PATCHER_RATE) {
-        const bool isText = message == WM_PATCHER_COUNTS || message == WM_PATCHER_RATE;
-        ReceivedMessages.push_back({message, wParam, isText ? *reinterpret_cast<std::wstring*>(lParam) : L""});
-        LRESULT result = 0;
-        HandlePatcherMessage(window, message, wParam, lParam, result);  // deletes the text
-        return result;
+        const bool isText = IsTextMessage(message);
+        ReceivedMessages.push_back({message, wParam, isText ? PostedText(lParam) : L""});
+        if (isText) DeletePostedText(lParam);
+        return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/window_messages.h"
+#include "update/run_report.h"
 
 #include <commctrl.h>  // after windows.h, whose types it uses
 

@@ -4,7 +4,6 @@
 
 #include <regex>
 
-#include "app/window_messages.h"
 #include "common/app_paths.h"
 #include "common/run_flags.h"
 #include "common/text.h"
@@ -12,6 +11,8 @@
 #include "run_harness.h"
 #include "stand_in.h"
 #include "update/download_phase.h"
+#include "update/run_report.h"
+#include "update/staging.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <set>
 #include <thread>
 
-#include "app/window_messages.h"
 #include "common/app_paths.h"
 #include "common/text.h"
 #include "net_test_env.h"
 #include "run_harness.h"
 #include "stand_in.h"
+#include "update/run_report.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <random>
 
-#include "app/window_messages.h"
 #include "common/handle.h"
 #include "common/text.h"
 #include "net/file_md5.h"
 #include "net_test_env.h"
 #include "run_harness.h"
+#include "update/run_report.h"
 
 namespace {
 

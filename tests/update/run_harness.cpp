@@ -6,7 +6,6 @@
 #include <sstream>
 #include <thread>
 
-#include "app/window_messages.h"
 #include "common/app_paths.h"
 #include "common/run_flags.h"
 #include "common/text.h"
@@ -14,6 +13,7 @@
 #include "net/file_md5.h"
 #include "net_test_env.h"
 #include "stand_in.h"
+#include "update/run_report.h"
 #include "update/update_run.h"
 
 namespace {
@@ -22,22 +22,17 @@ constexpr wchar_t kRecorderClass[] = L"PatcherTestRecorder";
 std::vector<Posted>* Recording = nullptr;
 const std::function<void(const Posted&)>* Observer = nullptr;
 
-bool IsText(UINT message) {
-    return message == WM_PATCHER_STATUS || message == WM_PATCHER_DETAIL || message == WM_PATCHER_COUNTS ||
-           message == WM_PATCHER_RATE;
-}
-
 LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message <= WM_APP || message > WM_PATCHER_RATE) return ::DefWindowProcW(window, message, wParam, lParam);
-    Posted posted{message, IsText(message) ? 0 : wParam, {}};
-    if (IsText(message)) posted.text = *reinterpret_cast<const std::wstring*>(lParam);
+    const bool isText = IsTextMessage(message);
+    Posted posted{message, isText ? 0 : wParam, {}};
+    if (isText) posted.text = PostedText(lParam);
     if (Recording != nullptr) Recording->push_back(posted);
     if (Observer != nullptr && *Observer) (*Observer)(posted);
-    // The real window destroys itself on WM_PATCHER_EXIT; the recorder only notes it.
-    if (message == WM_PATCHER_EXIT) return 0;
-    LRESULT result = 0;
-    HandlePatcherMessage(window, message, wParam, lParam, result);  // frees the text
-    return result;
+    // The recorder takes the window's part in the ownership rule; it only
+    // notes WM_PATCHER_EXIT, where the real window destroys itself.
+    if (isText) DeletePostedText(lParam);
+    return 0;
 }
 
 HWND CreateRecorder() {
@@ -80,7 +75,7 @@ Posted Number(UINT message, WPARAM value) { return {message, value, {}}; }
 
 void PrintTo(const Posted& posted, std::ostream* out) {
     *out << '#' << (posted.message - WM_APP) << '=';
-    if (IsText(posted.message)) {
+    if (IsTextMessage(posted.message)) {
         *out << WideToUtf8(posted.text);
     } else {
         *out << posted.value;

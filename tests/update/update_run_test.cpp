@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/window_messages.h"
 #include "common/app_paths.h"
 #include "common/handle.h"
 #include "common/run_flags.h"
@@ -17,6 +16,7 @@
 #include "stand_in.h"
 #include "update/check_phase.h"
 #include "update/run_context.h"
+#include "update/run_report.h"
 
 namespace {
 
