@@ -54,12 +54,15 @@ bool SameDrive(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
+bool IsAbsolutePath(const std::wstring& path) {
+    return (HasDriveLetter(path) && path.size() >= 3 && IsSeparator(path[2])) || IsUnc(path);
+}
+
 std::wstring AppendPath(const std::wstring& directory, const std::wstring& right) {
-    if (IsUnc(right)) return right;
+    if (IsAbsolutePath(right)) return right;
     std::wstring rest = right;
     if (HasDriveLetter(right)) {
-        const bool rooted = right.size() >= 3 && IsSeparator(right[2]);
-        if (rooted || !SameDrive(right.substr(0, 2), DriveOf(directory))) return right;
+        if (!SameDrive(right.substr(0, 2), DriveOf(directory))) return right;
         rest = right.substr(2);  // same drive, relative: append what follows the drive
     }
     if (!rest.empty() && IsSeparator(rest[0])) return DriveOf(directory) + rest;

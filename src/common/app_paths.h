@@ -17,6 +17,10 @@ void SetAppPaths(const std::wstring& exePath);
 // False when the path is unavailable or longer than 32767 units.
 bool InitAppPathsFromModule();
 
+// A drive path with its root (C:\...) or a UNC path (\\server\share\...);
+// "/" counts as a separator too.
+bool IsAbsolutePath(const std::wstring& path);
+
 // Joins `right` to `directory` by the platform's path-append rules: an absolute
 // right side (drive with root, or UNC) replaces; a rooted right side keeps only
 // the directory's drive; another drive replaces; otherwise one backslash goes

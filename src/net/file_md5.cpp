@@ -1,54 +1,20 @@
 #include "net/file_md5.h"
 
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "common/handle.h"
 #include "common/run_flags.h"
 #include "common/text.h"
 #include "config/error_text.h"
-
-#include <bcrypt.h>  // after windows.h, whose types it uses
+#include "net/md5_bcrypt.h"
 
 namespace {
 
-struct AlgorithmHandleTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-using AlgorithmHandle = UniqueHandle<AlgorithmHandleTraits>;
-
-struct HashHandleTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
-};
-using HashHandle = UniqueHandle<HashHandleTraits>;
-
 constexpr DWORD ReadChunkSize = 1024 * 1024;
 
-bool Succeeded(NTSTATUS status) { return status >= 0; }
-
-// Zero-filled, and null instead of throwing when memory is short.
-std::unique_ptr<UCHAR[]> NewBuffer(DWORD size) {
-    return std::unique_ptr<UCHAR[]>(new (std::nothrow) UCHAR[size]());
-}
-
-// One MD5 provider for the whole process. Opening it costs more than hashing
-// a small file, and a check phase hashes thousands of them; its handle may be
-// shared by threads. A failed open is tried again by the next call.
-BCRYPT_ALG_HANDLE SharedMd5Provider() {
-    static std::mutex guard;
-    static AlgorithmHandle provider;
-    const std::lock_guard<std::mutex> lock(guard);
-    if (!provider) {
-        BCRYPT_ALG_HANDLE raw = nullptr;
-        if (Succeeded(::BCryptOpenAlgorithmProvider(&raw, BCRYPT_MD5_ALGORITHM, nullptr, 0))) provider.Reset(raw);
-    }
-    return provider.Get();
-}
+// For a failed cryptography call: a property query, hash creation, hashing or finishing.
+constexpr wchar_t kCannotHash[] = L"Nie można obliczyć MD5 pliku.";
 
 // The 1 MiB read buffer, kept for the life of the thread: allocating and
 // clearing a fresh one per file would cost more than reading a small file.
@@ -58,30 +24,25 @@ UCHAR* ThreadReadBuffer() {
     return buffer.get();
 }
 
-bool QuerySize(BCRYPT_ALG_HANDLE algorithm, LPCWSTR property, DWORD& value) {
-    ULONG written = 0;
-    return Succeeded(::BCryptGetProperty(algorithm, property, reinterpret_cast<PUCHAR>(&value),
-                                         sizeof(value), &written, 0));
-}
-
-std::wstring HexDigits(const UCHAR* bytes, DWORD count) {
+std::wstring HexDigits(const Md5Digest& bytes) {
     static const wchar_t digits[] = L"0123456789abcdef";
     std::wstring text;
-    text.reserve(count * 2);
-    for (DWORD i = 0; i < count; ++i) {
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 0x0F]);
+    text.reserve(bytes.size() * 2);
+    for (const unsigned char byte : bytes) {
+        text.push_back(digits[byte >> 4]);
+        text.push_back(digits[byte & 0x0F]);
     }
     return text;
 }
 
 // Feeds the file to the hash chunk by chunk and finishes it into `digest`.
-// False on cancel or a read failure (with `error` set) and on a failed hash
-// call (with `error` left empty).
-bool HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash, UCHAR* digest, DWORD digestLength,
-              std::wstring& error) {
+// False with `error` set on cancel, a read failure or a failed hash call.
+bool HashFile(HANDLE file, BcryptMd5& hash, Md5Digest& digest, std::wstring& error) {
     UCHAR* chunk = ThreadReadBuffer();
-    if (chunk == nullptr) return false;
+    if (chunk == nullptr) {
+        error = kCannotHash;
+        return false;
+    }
     for (;;) {
         if (CancelRequested.load()) {
             error = L"Operacja anulowana.";
@@ -94,57 +55,39 @@ bool HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash, UCHAR* digest, DWORD digestL
             return false;
         }
         // Only a read of 0 bytes ends the file; a short read may be followed by more.
-        if (read == 0) return Succeeded(::BCryptFinishHash(hash, digest, digestLength, 0));
-        if (!Succeeded(::BCryptHashData(hash, chunk, read, 0))) return false;
+        const bool ended = read == 0;
+        if (ended ? !hash.Finish(digest) : !hash.Update(chunk, read)) {
+            error = kCannotHash;
+            return false;
+        }
+        if (ended) return true;
     }
 }
 
 }  // namespace
 
 bool ComputeFileMd5(const std::wstring& path, std::wstring& md5, std::wstring& error) {
-    const BCRYPT_ALG_HANDLE algorithm = SharedMd5Provider();
-    if (algorithm == nullptr) {
+    // Declared before the file so that the file is released first, then the hash.
+    BcryptMd5 hash;
+    const Md5Start start = hash.Start();
+    if (start == Md5Start::NoProvider) {
         error = L"BCryptOpenAlgorithmProvider(MD5) nie powiódł się.";
         return false;
     }
-
-    // Declared in this order so that the holders release the file, then the
-    // hash, then the buffers the hash lives in.
-    std::wstring failure;
-    DWORD objectLength = 0;
-    DWORD digestLength = 0;
-    std::unique_ptr<UCHAR[]> hashObject;
-    std::unique_ptr<UCHAR[]> digest;
-    HashHandle hash;
-    FileHandle file;
-    bool ok = QuerySize(algorithm, BCRYPT_OBJECT_LENGTH, objectLength) &&
-              QuerySize(algorithm, BCRYPT_HASH_LENGTH, digestLength);
-    if (ok) {
-        hashObject = NewBuffer(objectLength);
-        digest = NewBuffer(digestLength);
-        ok = hashObject && digest;
-    }
-    if (ok) {
-        BCRYPT_HASH_HANDLE rawHash = nullptr;
-        ok = Succeeded(::BCryptCreateHash(algorithm, &rawHash, hashObject.get(), objectLength,
-                                          nullptr, 0, 0));
-        hash.Reset(rawHash);
-    }
-    if (ok) {
-        file.Reset(::CreateFileW(path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file) {
-            const DWORD code = ::GetLastError();
-            failure = L"Nie można odczytać " + path + L": " + WindowsErrorText(code);
-            ok = false;
-        }
-    }
-    if (ok) ok = HashFile(file.Get(), hash.Get(), digest.get(), digestLength, failure);
-    if (!ok) {
-        error = failure.empty() ? std::wstring(L"Nie można obliczyć MD5 pliku.") : failure;
+    if (start != Md5Start::Ready) {
+        error = kCannotHash;
         return false;
     }
-    md5 = ToLowerWide(HexDigits(digest.get(), digestLength));
+    const FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        const DWORD code = ::GetLastError();
+        error = L"Nie można odczytać " + path + L": " + WindowsErrorText(code);
+        return false;
+    }
+    Md5Digest digest{};
+    if (!HashFile(file.Get(), hash, digest, error)) return false;
+    md5 = ToLowerWide(HexDigits(digest));
     return true;
 }

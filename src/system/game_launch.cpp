@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "common/app_paths.h"
-#include "common/handle.h"
 #include "common/text.h"
 #include "config/error_text.h"
 #include "config/settings.h"
 #include "system/process_shutdown.h"
+#include "system/process_start.h"
 
 namespace {
 
@@ -18,7 +18,6 @@ constexpr DWORD kPollWhileRunningMs = 100;
 constexpr DWORD kPollAfterExitMs = 300;
 constexpr int kForegroundPasses = 6;
 constexpr DWORD kForegroundPassPauseMs = 350;
-static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "the 32-bit STARTUPINFOW is 68 bytes");
 
 struct WindowSearch {
     std::wstring imageNameLower;
@@ -60,35 +59,26 @@ bool LaunchGame(HWND mainWindow, std::wstring& errorText) {
     if (!GameFileExists(gamePath, errorText)) return false;
     ::ShowWindow(mainWindow, SW_HIDE);
 
-    std::wstring commandLine = L"\"" + gamePath + L"\"";  // CreateProcessW may write into it
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(gamePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          AppDirectory.c_str(), &startup, &info)) {
-        const DWORD error = ::GetLastError();
-        errorText = L"Nie można uruchomić gry: " + WindowsErrorText(error);
+    const ProgramStart start{.program = gamePath, .commandLine = L"\"" + gamePath + L"\"", .showNormal = true};
+    StartedProgram game;
+    if (!StartProgram(start, L"Nie można uruchomić gry: ", game, errorText)) {
         ::ShowWindow(mainWindow, SW_SHOW);
         ::SetForegroundWindow(mainWindow);
         return false;
     }
-    KernelHandle process(info.hProcess);
-    KernelHandle thread(info.hThread);
 
-    ::AllowSetForegroundWindow(info.dwProcessId);  // the game may take the foreground itself
-    ::WaitForInputIdle(process.Get(), kInputIdleWaitMs);
+    ::AllowSetForegroundWindow(game.processId);  // the game may take the foreground itself
+    ::WaitForInputIdle(game.process.Get(), kInputIdleWaitMs);
     const std::wstring imageName = FileNamePart(gamePath);
-    AwaitFirstGameWindow(imageName, process.Get());
+    AwaitFirstGameWindow(imageName, game.process.Get());
     // Games often replace their first window (a launcher or splash) with the
     // real one, so the foreground is handed over a few more times.
     for (int pass = 0; pass < kForegroundPasses; ++pass) {
         ::Sleep(kForegroundPassPauseMs);
         for (const HWND window : FindWindowsOfImage(imageName)) ForceForegroundWindow(window);
     }
-    thread.Reset();
-    process.Reset();
+    game.thread.Reset();
+    game.process.Reset();
     return true;
 }
 

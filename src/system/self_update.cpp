@@ -1,9 +1,8 @@
 #include "system/self_update.h"
 
 #include "common/app_paths.h"
-#include "common/handle.h"
-#include "config/error_text.h"
 #include "config/settings.h"
+#include "system/process_start.h"
 
 namespace {
 
@@ -31,21 +30,11 @@ bool HandOffSelfUpdate(const std::wstring& newExePath, std::wstring& errorText) 
         return false;
     }
 
-    // CreateProcessW may write into the command line: it gets its own copy.
-    std::wstring commandLine =
-        BuildUpdaterCommandLine(updaterPath, ::GetCurrentProcessId(), OwnExePath, newExePath);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    // Named as the application, so the updater needs no .exe extension.
-    if (!::CreateProcessW(updaterPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                          nullptr, AppDirectory.c_str(), &startup, &info)) {
-        const DWORD error = ::GetLastError();
-        errorText = L"Nie można uruchomić aktualizatora: " + WindowsErrorText(error);
-        return false;
-    }
-    // Declared in this order so the thread handle is closed first.
-    KernelHandle process(info.hProcess);
-    KernelHandle thread(info.hThread);
-    return true;
+    const ProgramStart start{
+        .program = updaterPath,
+        .commandLine = BuildUpdaterCommandLine(updaterPath, ::GetCurrentProcessId(), OwnExePath, newExePath),
+        .creationFlags = CREATE_NO_WINDOW,
+    };
+    StartedProgram started;
+    return StartProgram(start, L"Nie można uruchomić aktualizatora: ", started, errorText);
 }

@@ -1,10 +1,6 @@
 #include "cli.h"
 
-#include <chrono>
-
-#include "generate.h"
 #include "tree_scan.h"
-#include "verify.h"
 
 namespace {
 
@@ -114,22 +110,4 @@ Options:
 Exit codes: 0 all well; 1 files refused, or the folder differs from the
 manifest; 2 wrong usage, or a file or folder could not be read or written.
 )";
-}
-
-int RunCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err, bool errIsTerminal) {
-    if (!line.problem.empty()) {
-        err << "zerandis-manifest: " << line.problem << "\nRun 'zerandis-manifest --help' for usage.\n";
-        return kExitUsage;
-    }
-    const bool progress = !line.quiet && (line.forceProgress || errIsTerminal);
-    switch (line.command) {
-        case Command::Help:
-            out << HelpText();
-            return kExitOk;
-        case Command::Generate:
-            return RunGenerate(line, std::chrono::system_clock::now(), out, err, progress);
-        case Command::Verify:
-            return RunVerify(line, out, err, progress);
-    }
-    return kExitUsage;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "command_line.h"
 #include "tree_scan.h"
 
 struct GenerateResult {

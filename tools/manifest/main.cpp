@@ -1,12 +1,40 @@
 // zerandis-manifest: builds and checks the manifest that the Zerandis Patcher
 // reads from the update server. Usage and exit codes: zerandis-manifest --help.
 
+#include <chrono>
 #include <exception>
 #include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "generate.h"
+#include "verify.h"
+
+namespace {
+
+// Carries out `line`: help, usage problem, generate or verify. Progress goes
+// to `err` unless quiet, when it is a terminal or on request. Returns an ExitCode.
+int RunCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+    if (!line.problem.empty()) {
+        err << "zerandis-manifest: " << line.problem << "\nRun 'zerandis-manifest --help' for usage.\n";
+        return kExitUsage;
+    }
+    const bool progress = !line.quiet && (line.forceProgress || errIsTerminal);
+    switch (line.command) {
+        case Command::Help:
+            out << HelpText();
+            return kExitOk;
+        case Command::Generate:
+            return RunGenerate(line, std::chrono::system_clock::now(), out, err, progress);
+        case Command::Verify:
+            return RunVerify(line, out, err, progress);
+    }
+    return kExitUsage;
+}
+
+}  // namespace
 
 #ifdef _WIN32
 #include <fcntl.h>

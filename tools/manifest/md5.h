@@ -1,6 +1,7 @@
 #pragma once
 // Streaming MD5, one interface with two backends: OpenSSL's libcrypto on
-// Linux (md5_openssl.cpp), CNG (bcrypt) on Windows (md5_bcrypt.cpp).
+// Linux (md5_openssl.cpp), on Windows the patcher's own CNG hash
+// (md5_bcrypt.cpp over src/net/md5_bcrypt).
 
 #include <cstddef>
 #include <memory>

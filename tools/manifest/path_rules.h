@@ -10,6 +10,10 @@
 // no encoded surrogate, nothing above U+10FFFF, no stray continuation byte.
 bool IsValidUtf8(std::string_view bytes);
 
+// Appends the UTF-8 bytes of `c`. A surrogate code point is encoded like any
+// other, which gives invalid UTF-8: a name to refuse rather than to change.
+void AppendUtf8(std::string& out, char32_t c);
+
 // The patcher's path rule ("/" and "\" both separate): not empty, no leading
 // separator, no ":" or NUL, and no element made only of dots and spaces with
 // two or more dots ("..", "...", ". .": Windows resolves them like "..").

@@ -153,21 +153,7 @@ std::string NameBytes(const fs::path& name) {
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(wide[++i]) - 0xDC00);
         }
-        if (c < 0x80) {
-            bytes += static_cast<char>(c);
-        } else if (c < 0x800) {
-            bytes += static_cast<char>(0xC0 | (c >> 6));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            bytes += static_cast<char>(0xE0 | (c >> 12));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xF0 | (c >> 18));
-            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(bytes, c);
     }
     return bytes;
 }

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
+#include "command_line.h"
 #include "tree_scan.h"
 
 struct Difference {

@@ -5,6 +5,7 @@
 #include "config/error_text.h"
 #include "config/log.h"
 #include "system/file_replace.h"
+#include "system/process_start.h"
 
 namespace {
 
@@ -52,19 +53,9 @@ bool IsFile(const std::wstring& path) {
 
 // As a player would start it: quoted path, no arguments, from its own directory.
 bool StartPatcher(const std::wstring& exePath, std::wstring& errorText) {
-    std::wstring commandLine = L"\"" + exePath + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          AppDirectory.c_str(), &startup, &info)) {
-        const DWORD error = ::GetLastError();
-        errorText = L"Nie można uruchomić patchera: " + WindowsErrorText(error);
-        return false;
-    }
-    KernelHandle process(info.hProcess);
-    KernelHandle thread(info.hThread);
-    return true;
+    const ProgramStart start{.program = exePath, .commandLine = L"\"" + exePath + L"\""};
+    StartedProgram started;
+    return StartProgram(start, L"Nie można uruchomić patchera: ", started, errorText);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "updater_args.h"
 
+#include "common/app_paths.h"
 #include "system/configurator_shutdown.h"
 
 namespace {
@@ -30,13 +31,6 @@ std::wstring CheckValues(const UpdaterArgs& args) {
 }
 
 }  // namespace
-
-bool IsAbsolutePath(const std::wstring& path) {
-    auto separator = [&path](size_t i) { return i < path.size() && (path[i] == L'\\' || path[i] == L'/'); };
-    const bool drive = path.size() >= 3 && path[1] == L':' && separator(2) &&
-                       ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
-    return drive || (separator(0) && separator(1));  // C:\... or \\server\share\...
-}
 
 UpdaterArgs ParseUpdaterArgs(const std::vector<std::wstring>& arguments) {
     UpdaterArgs args;

@@ -18,9 +18,6 @@ struct UpdaterArgs {
     DWORD waitMs = kPatcherWaitMs;
 };
 
-// A drive path with its root (C:\...) or a UNC path (\\server\share\...).
-bool IsAbsolutePath(const std::wstring& path);
-
 // Reads --pid, --current and --new in any order (the program name not
 // included). Each is required once; the id is a non-zero decimal number, both
 // paths are absolute and name different files. Anything else sets `problem`.
