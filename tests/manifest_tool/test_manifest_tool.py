@@ -277,5 +277,11 @@ def test_keys_sign_and_verify_the_manifest_as_the_guide_says(run, tmp_path):
                                             "unlisted: Zerandis.exe\n")
     manifest.write_bytes(signed)
     assert finding("other.pub.pem")[0] == 1
+    # Lines of a later version are skipped; the line ends may be CR LF.
+    line = sig.read_bytes()
+    sig.write_bytes(b"zerandis-manifest-signature 2 ed25519 AAAA\r\n" + line.replace(b"\n", b"\r\n"))
+    assert finding("studio.pub.pem") == (0, "")
+    sig.write_bytes(line.replace(b" 1 ", b" 2 "))
+    assert finding("studio.pub.pem") == (1, f"signature: {sig} (holds no signature)\n")
     sig.unlink()
     assert finding("studio.pub.pem") == (1, f"signature: {sig} (missing)\n")
