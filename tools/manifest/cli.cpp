@@ -99,6 +99,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--include-local-config") {
             line.includeLocalConfig = true;
         } else if (TakeKeyOption(arguments, i, line)) {
+            // --key, --public, --public-key: taken
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 line.problem = "-o needs a file name";
@@ -161,11 +162,16 @@ Options:
   -o FILE                 write the manifest to FILE
   --include-local-config  list the top-level patcher.ini too (every player's
                           copy is then replaced by it)
+  --public-key FILE       verify: check MANIFEST.sig with the keys in FILE
+  --public FILE           keygen: where the public key goes
+  --key FILE              sign: the private key (again for a second line)
   -q                      no progress and no summary
   --progress              progress even when standard error is no terminal
   -h, --help              this text
 
 Exit codes: 0 all well; 1 files refused, or the folder differs from the
-manifest; 2 wrong usage, or a file or folder could not be read or written.
+manifest (or its signature is missing or bad); 2 wrong usage, or a file or
+folder could not be read or written (keygen and sign then wrote nothing).
+Keys and signatures are handled by the Linux build only.
 )";
 }
