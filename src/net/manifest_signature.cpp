@@ -3,57 +3,34 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/handle.h"
+#include "common/bcrypt_handle.h"
 #include "net/signature_file.h"
 
-#include <bcrypt.h>  // after windows.h, whose types it uses
-
 namespace {
-
-struct AlgorithmTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-using Algorithm = UniqueHandle<AlgorithmTraits>;
-
-struct KeyTraits {
-    using Type = BCRYPT_KEY_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptDestroyKey(h); }
-};
-using Key = UniqueHandle<KeyTraits>;
-
-struct HashTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
-};
-using Hash = UniqueHandle<HashTraits>;
 
 using Sha256 = std::array<UCHAR, 32>;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
-Algorithm OpenAlgorithm(const wchar_t* name) {
+AlgorithmHandle OpenAlgorithm(const wchar_t* name) {
     BCRYPT_ALG_HANDLE raw = nullptr;
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(&raw, name, nullptr, 0))) return Algorithm();
-    return Algorithm(raw);
+    if (!Succeeded(::BCryptOpenAlgorithmProvider(&raw, name, nullptr, 0))) return AlgorithmHandle();
+    return AlgorithmHandle(raw);
 }
 
 // CreateHash/HashData/FinishHash rather than BCryptHash, which Windows 7 lacks.
 // A null hash-object buffer lets CNG allocate it (Windows 7 and later).
 bool HashSha256(const std::vector<char>& bytes, Sha256& digest) {
-    const Algorithm algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
+    const AlgorithmHandle algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
     BCRYPT_HASH_HANDLE raw = nullptr;
     if (!algorithm || !Succeeded(::BCryptCreateHash(algorithm.Get(), &raw, nullptr, 0, nullptr, 0, 0))) return false;
-    const Hash hash(raw);
+    const HashHandle hash(raw);
     auto* data = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
     return Succeeded(::BCryptHashData(hash.Get(), data, static_cast<ULONG>(bytes.size()), 0)) &&
            Succeeded(::BCryptFinishHash(hash.Get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
 
-Key ImportKey(BCRYPT_ALG_HANDLE algorithm, const ManifestPublicKey& point) {
+KeyHandle ImportKey(BCRYPT_ALG_HANDLE algorithm, const ManifestPublicKey& point) {
     std::array<UCHAR, sizeof(BCRYPT_ECCKEY_BLOB) + 64> blob{};
     const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
     std::memcpy(blob.data(), &header, sizeof header);
@@ -61,9 +38,9 @@ Key ImportKey(BCRYPT_ALG_HANDLE algorithm, const ManifestPublicKey& point) {
     BCRYPT_KEY_HANDLE raw = nullptr;
     if (!Succeeded(::BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &raw, blob.data(),
                                          static_cast<ULONG>(blob.size()), 0))) {
-        return Key();
+        return KeyHandle();
     }
-    return Key(raw);
+    return KeyHandle(raw);
 }
 
 }  // namespace
@@ -73,10 +50,10 @@ bool CheckManifestSignature(const std::vector<char>& manifest, const std::vector
     const std::vector<SignatureBytes> signatures =
         ReadSignatureLines(std::string_view(signatureFile.data(), signatureFile.size()));
     Sha256 digest{};
-    const Algorithm ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+    const AlgorithmHandle ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
     if (!signatures.empty() && ecdsa && HashSha256(manifest, digest)) {
         for (const ManifestPublicKey& point : keys) {
-            const Key key = ImportKey(ecdsa.Get(), point);
+            const KeyHandle key = ImportKey(ecdsa.Get(), point);
             for (SignatureBytes signature : signatures) {
                 if (key && ::BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
                                                    signature.data(), static_cast<ULONG>(signature.size()), 0) == 0) {
