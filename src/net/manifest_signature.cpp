@@ -54,7 +54,7 @@ bool CheckManifestSignature(const std::vector<char>& manifest, const std::vector
     if (!signatures.empty() && ecdsa && HashSha256(manifest, digest)) {
         for (const ManifestPublicKey& point : keys) {
             const KeyHandle key = ImportKey(ecdsa.Get(), point);
-            for (SignatureBytes signature : signatures) {
+            for (SignatureBytes signature : signatures) {  // a copy: the call takes a non-const pointer
                 if (key && ::BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
                                                    signature.data(), static_cast<ULONG>(signature.size()), 0) == 0) {
                     return true;
