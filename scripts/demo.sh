@@ -3,9 +3,11 @@
 # sample client, and the patcher repairing a game directory under Wine.
 #   bash scripts/demo.sh
 # Installs what is missing, builds, publishes the sample client with the
-# studio's manifest tool, serves it over TLS 1.2 from nginx on 127.0.0.1 (a
-# throw-away CA trusted only by the demo's own Wine prefix), runs the patcher
-# until its run ends, saves a screenshot and prints the end of patcher.txt.
+# studio's manifest tool, signs the manifest with a throw-away studio key that
+# the demo's patcher is built to trust, serves it over TLS 1.2 from nginx on
+# 127.0.0.1 (a throw-away CA trusted only by the demo's own Wine prefix), runs
+# the patcher until its run ends, saves a screenshot and prints the end of
+# patcher.txt.
 # Everything it starts is stopped at the end. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,6 +35,19 @@ cmake --build "$build/native" --target zerandis-manifest
 bin=$build/$tree
 tool=$build/native/zerandis-manifest
 
+# --- The studio's signing key (throw-away here; a studio keeps its own offline)
+# and a patcher that trusts only it, built in a tree of its own so that the
+# test trees stay unkeyed.
+keys=$demo/keys
+rm -rf "$keys"
+mkdir -p "$keys"
+"$tool" keygen "$keys/studio.pem" --public "$keys/studio.pub.pem"
+signed=$build/$tree-signed
+cmake -S "$root" -B "$signed" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPATCHER_BUILD_TESTS=OFF \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$toolchain.cmake" \
+      -DPATCHER_MANIFEST_PUBLIC_KEY="$keys/studio.pub.pem" >/dev/null
+cmake --build "$signed" --target Zerandis_Patcher
+
 # --- Wine prefix of the demo (made once), on Xvfb unless there is a display.
 wine_state=$demo/wine
 mkdir -p "$demo"
@@ -55,7 +70,7 @@ www=$demo/www
 client=$www/client
 rm -rf "$www"
 mkdir -p "$client/Data/Tekstury" "$client/Dźwięki" "$client/patcher"
-cp "$bin/Zerandis_Patcher.exe" "$client/Zerandis_Patcher.exe"
+cp "$signed/Zerandis_Patcher.exe" "$client/Zerandis_Patcher.exe"
 cp "$bin/tools/updater/Zerandis_PatcherUpdate.bin" "$client/patcher/Zerandis_PatcherUpdate.bin"
 cp "$bin/tests/system/stand_in_game.exe" "$client/Zerandis.exe"  # a stand-in for the game
 head -c 3000000 /dev/urandom >"$client/Data/Tekstury/żółw_skóra.pak"
@@ -64,6 +79,8 @@ head -c $((256 << 20)) /dev/urandom >"$client/Data/świat.pak"
 printf '[Grafika]\r\nRozdzielczosc=1920x1080\r\n' >"$client/config.ini"
 printf 'Zerandis - wersja demonstracyjna\r\n' >"$client/czytaj_mnie.txt"
 "$tool" generate "$client" -o "$client/manifest.md5"
+"$tool" sign --key "$keys/studio.pem" "$client/manifest.md5"
+"$tool" verify "$client" "$client/manifest.md5" --public-key "$keys/studio.pub.pem" -q
 
 # --- nginx on a free loopback port, TLS 1.2, the manifest never cached.
 port=$("$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -102,6 +119,11 @@ echo "demo: the end of $log:"
 tail -n 12 "$log" | sed "1s/^\xEF\xBB\xBF//"
 echo
 echo "demo: screenshot of the window: $shot"
+if grep -q '] Podpis listy plików zweryfikowany\.' "$log"; then
+  echo "demo: the patcher verified the studio's signature of the manifest (\"Podpis listy plików zweryfikowany.\")"
+else
+  echo "demo: the manifest's signature was not verified"; outcome=failed
+fi
 case "$outcome" in
   ok) echo "demo: the run ended with an up-to-date client" ;;
   failed) echo "demo: the run failed (see the BLAD: line above)"; exit 1 ;;

@@ -3,25 +3,9 @@
 #include <mutex>
 #include <new>
 
-#include "common/handle.h"
-
-#include <bcrypt.h>  // after windows.h, whose types it uses
+#include "common/bcrypt_handle.h"
 
 namespace {
-
-struct AlgorithmHandleTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-using AlgorithmHandle = UniqueHandle<AlgorithmHandleTraits>;
-
-struct HashHandleTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
-};
-using HashHandle = UniqueHandle<HashHandleTraits>;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 

@@ -7,6 +7,7 @@
 #include "common/win_compat.h"
 #include "config/log.h"
 #include "config/settings.h"
+#include "net/manifest_signature.h"
 #include "net/transfer.h"
 #include "system/configurator_shutdown.h"
 #include "system/game_shutdown.h"
@@ -26,16 +27,32 @@ void StartRun() {
     ReportRate(L"Szacowany czas do końca: obliczanie...    Twoja prędkość pobierania: oczekiwanie na dane");
 }
 
-std::wstring ManifestUrl() {
-    // The tick count defeats caches between the patcher and the server.
-    return AppendQueryParameter(BuildFileUrl(Settings.baseUrl, Settings.manifestPath), L"nocache",
-                                std::to_wstring(::GetTickCount64()));
+// With keys built in, the manifest counts only with a signature that one of
+// them verifies, fetched from beside it: a server that is not the studio's
+// cannot make the run check, close or download anything. `signatureUrl` is
+// the manifest's URL with ".sig" on its path and the same query.
+bool VerifyManifestSignature(const std::wstring& signatureUrl, const std::vector<char>& manifest,
+                             std::wstring& error) {
+    const std::span<const ManifestPublicKey> keys = BuiltInManifestKeys();
+    if (keys.empty()) return true;
+    std::vector<char> signature;
+    if (!FetchToMemory(signatureUrl, signature, error) || !CheckManifestSignature(manifest, signature, keys, error)) {
+        return false;
+    }
+    WriteLog(L"Podpis listy plików zweryfikowany.");
+    return true;
 }
 
 bool FetchManifest(RunContext& run) {
     ReportStatus(L"Pobieranie listy plików...");
+    // The tick count defeats caches between the patcher and the server.
+    const std::wstring fileUrl = BuildFileUrl(Settings.baseUrl, Settings.manifestPath);
+    const std::wstring nocache = std::to_wstring(::GetTickCount64());
     std::vector<char> bytes;
-    if (!FetchToMemory(ManifestUrl(), bytes, run.errorText)) return false;
+    if (!FetchToMemory(AppendQueryParameter(fileUrl, L"nocache", nocache), bytes, run.errorText)) return false;
+    if (!VerifyManifestSignature(AppendQueryParameter(fileUrl + L".sig", L"nocache", nocache), bytes, run.errorText)) {
+        return false;
+    }
     return ParseManifest(bytes, run.manifest, run.errorText);
 }
 

@@ -65,7 +65,10 @@ def site(tmp_path_factory, tool):
         (client / rel).write_bytes(data)
     # Published as the guide says: generated, verified, in place.
     subprocess.run([tool, "generate", client, "-o", client / "manifest.md5", "-q"], check=True)
-    subprocess.run([tool, "verify", client, client / "manifest.md5", "-q"], check=True)
+    subprocess.run([tool, "keygen", base / "studio.pem", "--public", base / "studio.pub.pem"], check=True)
+    subprocess.run([tool, "sign", "--key", base / "studio.pem", client / "manifest.md5"], check=True)
+    subprocess.run([tool, "verify", client, client / "manifest.md5", "--public-key", base / "studio.pub.pem", "-q"],
+                   check=True)
 
     port = free_port()
     (prefix / "logs").mkdir(parents=True)
@@ -114,12 +117,13 @@ def curl(site, url, *options):
     return 0, headers, body
 
 
-def test_manifest_is_served_uncached(site):
-    code, headers, body = curl(site, site["base"] + "manifest.md5?nocache=123456789")
+@pytest.mark.parametrize("name", ["manifest.md5", "manifest.md5.sig"])
+def test_manifest_and_signature_are_served_uncached(site, name):
+    code, headers, body = curl(site, site["base"] + name + "?nocache=123456789")
     assert code == 0, body
     assert headers[":status"] == "200"
     assert headers["cache-control"] == "no-store"
-    assert body == (site["client"] / "manifest.md5").read_bytes()
+    assert body == (site["client"] / name).read_bytes()
 
 
 def test_files_are_served_whole_with_the_patchers_query(site):

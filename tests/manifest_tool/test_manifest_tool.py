@@ -243,3 +243,45 @@ def test_verify_reads_manifests_as_the_patcher_does(run, tmp_path):
         assert text in result.stdout.decode(), (body, result.stdout)
 
     assert run("verify", client, tmp_path / "absent.md5").returncode == 2
+
+
+def test_keys_sign_and_verify_the_manifest_as_the_guide_says(run, tmp_path):
+    client = tmp_path / "client"
+    make_client(client)
+    manifest, sig = client / "manifest.md5", client / "manifest.md5.sig"
+    keys = tmp_path / "keys"
+    keys.mkdir()
+    assert run("generate", client, "-o", manifest, "-q").returncode == 0
+    assert run("keygen", keys / "studio.pem", "--public", keys / "studio.pub.pem").returncode == 0
+    assert (keys / "studio.pem").stat().st_mode & 0o777 == 0o600
+    assert b"BEGIN PUBLIC KEY" in (keys / "studio.pub.pem").read_bytes()
+    again = run("keygen", keys / "studio.pem", "--public", keys / "new.pub.pem")
+    assert again.returncode == 2 and not (keys / "new.pub.pem").exists()
+    assert run("keygen", keys / "other.pem", "--public", keys / "other.pub.pem").returncode == 0
+
+    assert run("sign", "--key", keys / "studio.pem", manifest).returncode == 0
+    assert re.fullmatch(rb"zerandis-manifest-signature 1 ecdsa-p256-sha256 [A-Za-z0-9+/]{86}==\n", sig.read_bytes())
+    ok = run("verify", client, manifest, "--public-key", keys / "studio.pub.pem", "-q")
+    assert (ok.returncode, ok.stdout) == (0, b"")
+    # generate leaves the signature out, as it does the manifest.
+    assert "manifest.md5.sig" not in listed_paths(run("generate", client).stdout)
+
+    def finding(public_key):
+        result = run("verify", client, manifest, "--public-key", keys / public_key, "-q")
+        return result.returncode, result.stdout.decode()
+
+    signed = manifest.read_bytes()
+    manifest.write_bytes(signed.replace(b"Zerandis.exe", b"Zerandis.exf"))
+    assert finding("studio.pub.pem") == (1, f"signature: {sig} (does not verify with any key of "
+                                            f"{keys / 'studio.pub.pem'})\nmissing: Zerandis.exf\n"
+                                            "unlisted: Zerandis.exe\n")
+    manifest.write_bytes(signed)
+    assert finding("other.pub.pem")[0] == 1
+    # Lines of a later version are skipped; the line ends may be CR LF.
+    line = sig.read_bytes()
+    sig.write_bytes(b"zerandis-manifest-signature 2 ed25519 AAAA\r\n" + line.replace(b"\n", b"\r\n"))
+    assert finding("studio.pub.pem") == (0, "")
+    sig.write_bytes(line.replace(b" 1 ", b" 2 "))
+    assert finding("studio.pub.pem") == (1, f"signature: {sig} (holds no signature)\n")
+    sig.unlink()
+    assert finding("studio.pub.pem") == (1, f"signature: {sig} (missing)\n")

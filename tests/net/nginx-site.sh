@@ -3,7 +3,8 @@
 # configuration, pid, logs and temp files in DIR:
 #   nginx-site.sh DIR PORT ROOT CERT KEY
 # DIR/nginx.pid holds its pid (stop it with kill). The manifest (manifest.md5
-# anywhere) is never cached, as a studio's server should do.
+# anywhere) and its signature (manifest.md5.sig) are never cached, as a
+# studio's server should do.
 set -euo pipefail
 dir=$1 port=$2 www=$3 cert=$4 key=$5
 mkdir -p "$dir/logs" "$dir/temp"
@@ -31,7 +32,7 @@ http {
     ssl_certificate_key $key;
     ssl_protocols TLSv1.2;
     root $www;
-    location ~ /manifest\.md5\$ { add_header Cache-Control "no-store" always; }
+    location ~ /manifest\.md5(\.sig)?\$ { add_header Cache-Control "no-store" always; }
   }
 }
 CONF

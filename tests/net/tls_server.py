@@ -22,13 +22,17 @@ Every listener serves the same routes:
                               then an abrupt close), "big" (ten times the file's
                               bytes), "loop" (302 to itself), "status <code>",
                               "slow <chunk> <ms>" (the file in chunks of <chunk>
-                              bytes, <ms> apart, flushed one by one); an empty
-                              plan serves the file.
+                              bytes, <ms> apart, flushed one by one), "sign <key>"
+                              (for <file>.sig: the patcher's signature line over
+                              <file> as it lies on disk, made with the PEM private
+                              key <key> by openssl); an empty plan serves the file.
 Each request becomes one JSON line in REQUEST_LOG: listener, path (with the
 query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP).
 """
+import base64
 import json
 import os
+import subprocess
 import socket
 import ssl
 import sys
@@ -156,6 +160,10 @@ class Handler(BaseHTTPRequestHandler):
         if action.startswith("status "):
             self.send_plain(int(action.split()[1]), action.encode())
             return
+        if action.startswith("sign ") and path.endswith(".sig"):
+            with open(path[:-len(".sig")], "rb") as f:
+                self.send_plain(200, signature_line(action.split(" ", 1)[1], f.read()))
+            return
         try:
             with open(path, "rb") as f:
                 body = f.read()
@@ -184,6 +192,20 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.shutdown(socket.SHUT_RDWR)
             return
         self.send_plain(200, body)
+
+
+def signature_line(key, data):
+    """One line of the patcher's signature file: base64 of r || s."""
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data,
+                         capture_output=True, check=True).stdout
+    # ECDSA-Sig-Value ::= SEQUENCE { r INTEGER, s INTEGER }, short lengths for P-256.
+    numbers, at = [], 2
+    for _ in range(2):
+        size = der[at + 1]
+        numbers.append(int.from_bytes(der[at + 2:at + 2 + size], "big"))
+        at += 2 + size
+    raw = b"".join(n.to_bytes(32, "big") for n in numbers)
+    return b"zerandis-manifest-signature 1 ecdsa-p256-sha256 " + base64.b64encode(raw) + b"\n"
 
 
 def next_planned_action(plan_path):

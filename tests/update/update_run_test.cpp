@@ -50,6 +50,7 @@ TEST_F(UpdateRunTest, UpToDateRunShowsEveryStepAndLeavesTheGameRunning) {
     WriteGameFile(L"Data\\main.pak", pak);
     WriteGameFile(L"readme.txt", "hello");
     WriteIni();
+    PutOnSite(L"manifest.md5.sig", "a build without keys never asks for this");
     StandIn game(GameFile(L"Zerandis.exe"), L"close");
     ASSERT_TRUE(game.Valid());
 
@@ -72,7 +73,7 @@ TEST_F(UpdateRunTest, UpToDateRunShowsEveryStepAndLeavesTheGameRunning) {
     EXPECT_FALSE(RunActive.load());
     EXPECT_EQ(LiveWindowTextCount(), 0);
 
-    // One manifest request with exactly one cache-busting parameter.
+    // One manifest request with exactly one cache-busting parameter, and no signature.
     const std::vector<std::string> requests = SiteRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_TRUE(std::regex_match(requests[0], std::regex(SitePath() + "manifest\\.md5\\?nocache=[0-9]+")))

@@ -13,12 +13,22 @@ bool TakeOperand(const std::string& operand, CommandLine& line, size_t& operands
                 line.command = Command::Generate;
             } else if (operand == "verify") {
                 line.command = Command::Verify;
+            } else if (operand == "keygen") {
+                line.command = Command::Keygen;
+            } else if (operand == "sign") {
+                line.command = Command::Sign;
             } else {
                 line.problem = "unknown command '" + operand + "'";
             }
             return true;
         case 1:
-            line.clientDir = PathFromUtf8(operand);
+            if (line.command == Command::Keygen) {
+                line.privateKey = PathFromUtf8(operand);
+            } else if (line.command == Command::Sign) {
+                line.manifest = PathFromUtf8(operand);
+            } else {
+                line.clientDir = PathFromUtf8(operand);
+            }
             return true;
         case 2:
             if (line.command != Command::Verify) return false;
@@ -27,6 +37,43 @@ bool TakeOperand(const std::string& operand, CommandLine& line, size_t& operands
         default:
             return false;
     }
+}
+
+// Takes --key, --public or --public-key (with the argument after it) at
+// arguments[index] into `line`, moving `index` past the value. False when the
+// argument is none of them; a missing value sets `line.problem`.
+bool TakeKeyOption(const std::vector<std::string>& arguments, size_t& index, CommandLine& line) {
+    const std::string& option = arguments[index];
+    if (option != "--key" && option != "--public" && option != "--public-key") return false;
+    if (index + 1 == arguments.size()) {
+        line.problem = option + " needs a file name";
+        return true;
+    }
+    const std::filesystem::path value = PathFromUtf8(arguments[++index]);
+    if (option == "--key") {
+        line.signingKeys.push_back(value);
+    } else if (line.publicKey.empty()) {
+        line.publicKey = value;
+    } else {
+        line.problem = option + " given twice";
+    }
+    return true;
+}
+
+// Why the key parts of a parsed command line cannot be used; empty when they
+// can. `operands` counts the command word too.
+std::string KeyOptionsProblem(const CommandLine& line, size_t operands, bool output) {
+    const bool keyCommand = line.command == Command::Keygen || line.command == Command::Sign;
+    if (keyCommand && (output || line.includeLocalConfig)) return "-o and --include-local-config belong to generate";
+    if (line.command == Command::Keygen && (operands < 2 || line.publicKey.empty())) {
+        return "keygen needs PRIVATE.pem and --public PUBLIC.pem";
+    }
+    if (line.command == Command::Sign && (operands < 2 || line.signingKeys.empty())) {
+        return "sign needs --key PRIVATE.pem and MANIFEST";
+    }
+    if (line.command != Command::Sign && !line.signingKeys.empty()) return "--key belongs to sign";
+    if (line.command == Command::Generate && !line.publicKey.empty()) return "--public-key belongs to verify";
+    return {};
 }
 
 }  // namespace
@@ -51,6 +98,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.forceProgress = true;
         } else if (argument == "--include-local-config") {
             line.includeLocalConfig = true;
+        } else if (TakeKeyOption(arguments, i, line)) {
+            // --key, --public, --public-key: taken
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 line.problem = "-o needs a file name";
@@ -78,6 +127,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (output && line.manifest.empty()) {
         line.problem = "-o needs a file name";
     }
+    if (line.problem.empty()) line.problem = KeyOptionsProblem(line, operands, output);
     return line;
 }
 
@@ -86,7 +136,9 @@ std::string HelpText() {
 
 Usage:
   zerandis-manifest generate CLIENT_DIR [-o FILE] [--include-local-config]
-  zerandis-manifest verify CLIENT_DIR MANIFEST
+  zerandis-manifest verify CLIENT_DIR MANIFEST [--public-key PUBLIC.pem]
+  zerandis-manifest keygen PRIVATE.pem --public PUBLIC.pem
+  zerandis-manifest sign --key PRIVATE.pem [--key OLD.pem] MANIFEST
 
 generate  Lists every file under CLIENT_DIR as "md5 size path" lines (sorted,
           UTF-8, LF) on standard output, or in FILE, which is written whole
@@ -97,17 +149,29 @@ generate  Lists every file under CLIENT_DIR as "md5 size path" lines (sorted,
           names differing only in case, links out of the folder...) are
           listed on standard error and nothing is written.
 verify    Reads MANIFEST as the patcher does and checks CLIENT_DIR against
-          it: missing files, wrong sizes, wrong MD5 sums, files not listed.
+          it: missing files, wrong sizes, wrong MD5 sums, files not listed;
+          with --public-key also MANIFEST.sig (a missing or bad signature
+          is a difference).
+keygen    Makes a new ECDSA P-256 key pair: PRIVATE.pem (readable by its
+          owner only; keep it offline) and PUBLIC.pem (for the patcher's
+          PATCHER_MANIFEST_PUBLIC_KEY). Never overwrites a file.
+sign      Writes MANIFEST.sig beside MANIFEST, one signature per --key,
+          whole and then renamed into place.
 
 Options:
   -o FILE                 write the manifest to FILE
   --include-local-config  list the top-level patcher.ini too (every player's
                           copy is then replaced by it)
+  --public-key FILE       verify: check MANIFEST.sig with the keys in FILE
+  --public FILE           keygen: where the public key goes
+  --key FILE              sign: the private key (again for a second line)
   -q                      no progress and no summary
   --progress              progress even when standard error is no terminal
   -h, --help              this text
 
 Exit codes: 0 all well; 1 files refused, or the folder differs from the
-manifest; 2 wrong usage, or a file or folder could not be read or written.
+manifest (or its signature is missing or bad); 2 wrong usage, or a file or
+folder could not be read or written (keygen and sign then wrote nothing).
+Keys and signatures are handled by the Linux build only.
 )";
 }

@@ -10,11 +10,12 @@
 
 #include "cli.h"
 #include "generate.h"
+#include "key_commands.h"
 #include "verify.h"
 
 namespace {
 
-// Carries out `line`: help, usage problem, generate or verify. Progress goes
+// Carries out `line`: help, usage problem, generate, verify, keygen or sign. Progress goes
 // to `err` unless quiet, when it is a terminal or on request. Returns an ExitCode.
 int RunCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     if (!line.problem.empty()) {
@@ -30,6 +31,10 @@ int RunCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err
             return RunGenerate(line, std::chrono::system_clock::now(), out, err, progress);
         case Command::Verify:
             return RunVerify(line, out, err, progress);
+        case Command::Keygen:
+            return RunKeygen(line, err);
+        case Command::Sign:
+            return RunSign(line, err);
     }
     return kExitUsage;
 }

@@ -72,7 +72,11 @@ struct Walk {
         }
         if (!fs::is_regular_file(status)) return Problem(path, "not a regular file (device, pipe or socket)");
         if (IsExcluded(path, options.includeLocalConfig)) return;
-        if (!options.skipFile.empty() && entry.path() == options.skipFile) return;
+        // The manifest and its signature are published beside the files, not as files.
+        if (!options.skipFile.empty() &&
+            (entry.path() == options.skipFile || entry.path() == (fs::path(options.skipFile) += ".sig"))) {
+            return;
+        }
         CheckName(name, path, first);
         const uint64_t size = fs::file_size(entry.path(), ec);
         if (ec) return Problem(path, "cannot be read: " + ec.message());
@@ -92,7 +96,7 @@ bool IsExcluded(std::string_view path, bool includeLocalConfig) {
     const std::string lower = AsciiLower(path);
     if (EndsWith(lower, ".download") || EndsWith(lower, ".new")) return true;
     if (lower.find('/') != std::string::npos) return false;
-    return lower == "manifest.md5" || lower == "patcher.txt" || (!includeLocalConfig && lower == "patcher.ini");
+    return lower == "manifest.md5" || lower == "manifest.md5.sig" || lower == "patcher.txt" || (!includeLocalConfig && lower == "patcher.ini");
 }
 
 bool ScanTree(const fs::path& root, const ScanOptions& options, TreeScan& scan, std::string& error) {

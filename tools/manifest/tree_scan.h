@@ -29,7 +29,8 @@ struct TreeScan {
     std::vector<TreeProblem> problems;   // names, links, special and unreadable objects
 };
 
-// True for what is never listed: the manifest at the top ("manifest.md5"),
+// True for what is never listed: the manifest at the top ("manifest.md5") and
+// its signature ("manifest.md5.sig"),
 // staging leftovers ("*.download", "*.new") anywhere, the log ("patcher.txt")
 // at the top, and the top-level "patcher.ini" unless `includeLocalConfig`.
 // Letter case does not matter (on Windows they are the same files).

@@ -9,6 +9,7 @@
 #include "manifest_text.h"
 #include "path_rules.h"
 #include "progress.h"
+#include "signing.h"
 
 namespace fs = std::filesystem;
 
@@ -118,9 +119,22 @@ int RunVerify(const CommandLine& line, std::ostream& out, std::ostream& err, boo
         err << "zerandis-manifest: cannot read " << shownManifest << "\n";
         return kExitUsage;
     }
+    // A missing or bad signature is one more difference, listed first.
+    std::vector<Difference> signatureFindings;
+    if (!line.publicKey.empty()) {
+        fs::path signature = line.manifest;
+        signature += ".sig";
+        std::string finding, error;
+        if (!CheckSignatureFile(bytes, signature, line.publicKey, finding, error) && finding.empty()) {
+            err << "zerandis-manifest: " << error << "\n";
+            return kExitUsage;
+        }
+        if (!finding.empty()) signatureFindings.push_back({"signature", Printable(NameBytes(signature)), finding});
+    }
     ScanOptions options;
     options.skipFile = fs::weakly_canonical(fs::absolute(line.manifest, ec), ec);
-    const VerifyResult result = VerifyTree(line.clientDir, bytes, options, showProgress ? &err : nullptr);
+    VerifyResult result = VerifyTree(line.clientDir, bytes, options, showProgress ? &err : nullptr);
+    result.differences.insert(result.differences.begin(), signatureFindings.begin(), signatureFindings.end());
     if (!result.error.empty()) {
         err << "zerandis-manifest: " << result.error << "\n";
         return kExitUsage;

@@ -1,0 +1,12 @@
+#pragma once
+// zerandis-manifest keygen and sign.
+
+#include <ostream>
+
+#include "command_line.h"
+
+// One line on `err` when they fail. Return an ExitCode: kExitOk done,
+// kExitUsage nothing written (an existing key file, an unreadable key, the
+// Windows build...).
+int RunKeygen(const CommandLine& line, std::ostream& err);
+int RunSign(const CommandLine& line, std::ostream& err);
