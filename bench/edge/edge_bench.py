@@ -123,7 +123,10 @@ async def get(context, port, target, load, digest=None, keep=None):
                      f"Connection: Keep-Alive\r\n\r\n".encode())
         head = (await reader.readuntil(b"\r\n\r\n")).decode("latin-1")
         status = int(head.split()[1])
-        left = length = int(re.search(r"(?im)^content-length:\s*(\d+)", head).group(1))
+        declared = re.search(r"(?im)^content-length:\s*(\d+)", head)
+        if not declared:
+            raise ConnectionError("no Content-Length")
+        left = length = int(declared.group(1))
         while left:
             piece = await reader.read(min(left, 1 << 20))
             if not piece:
