@@ -50,6 +50,7 @@ case "$action" in
     [ -s "$state/nginx/nginx.pid" ] || { echo "nginx did not start" >&2; cat "$state/nginx/logs/error.log" >&2; exit 1; }
     { cat "$state/scripted.env"
       echo "NGINX_PORT=$nginx_port"
+      echo "NGINX_DIR=$state/nginx"
       echo "WWW_DIR=$state/www"
       echo "CA_CERT=$state/certs/ca.crt"; } >"$state/servers.env.tmp"
     mv "$state/servers.env.tmp" "$state/servers.env"
