@@ -19,7 +19,7 @@ import statistics
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import bench_client as bc  # noqa: E402
 
 ROUNDS = 15

@@ -7,6 +7,10 @@
 //   download_bench bare_list BASE_URL LIST DIR   the bare loop over many files,
 //                                  one connection each: every line of LIST is a
 //                                  path below BASE_URL (with "/"), saved under DIR
+//   download_bench bare_list_durable BASE_URL LIST DIR   the same loop doing
+//                                  the run's durable work per file: the staged
+//                                  file flushed, renamed into place with write-
+//                                  through, two log lines each flushed (DIR\bench_log.txt)
 // The memory figures are this process's PeakPagefileUsage and PrivateUsage.
 #include <chrono>
 #include <cstdio>
@@ -23,7 +27,7 @@
 
 namespace {
 
-bool BareDownload(const std::wstring& url, const std::wstring& path, bool patcherSettings,
+bool BareDownload(const std::wstring& url, const std::wstring& path, bool patcherSettings, bool flush,
                   std::uint64_t& total) {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
@@ -53,7 +57,7 @@ bool BareDownload(const std::wstring& url, const std::wstring& path, bool patche
     for (;;) {
         DWORD read = 0;
         if (!::WinHttpReadData(request.Get(), buffer.get(), 1048576, &read)) return false;
-        if (read == 0) return true;
+        if (read == 0) return !flush || ::FlushFileBuffers(file.Get());
         DWORD written = 0;
         if (!::WriteFile(file.Get(), buffer.get(), read, &written, nullptr)) return false;
         total += written;
@@ -71,10 +75,33 @@ std::vector<std::string> ReadList(const wchar_t* listFile) {
     return lines;
 }
 
+// One line appended to the log and flushed, the way the patcher's log writes each line.
+bool AppendFlushedLine(const std::wstring& log, const std::string& line) {
+    FileHandle file(::CreateFileW(log.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           ::FlushFileBuffers(file.Get());
+}
+
+// The durable steps the run takes per file beyond the transfer: the staged copy
+// flushed (in BareDownload), renamed over the target with write-through, and
+// two flushed log lines.
+bool DurableDownload(const std::wstring& url, const std::wstring& path, const std::wstring& log,
+                     const std::string& relative, std::uint64_t& total) {
+    const std::wstring staged = path + L".download";
+    return AppendFlushedLine(log, "[bench] Pobieranie: " + relative + "\r\n") &&
+           BareDownload(url, staged, false, true, total) &&
+           ::MoveFileExW(staged.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+           AppendFlushedLine(log, "[bench] Zainstalowano: " + relative + "\r\n");
+}
+
 // Every listed file in turn, each on a connection of its own, as the patcher
 // fetches them; parent folders are made as they come up.
 bool BareDownloadList(const std::wstring& baseUrl, const std::vector<std::string>& list, const std::wstring& dir,
-                      std::uint64_t& total) {
+                      bool durable, std::uint64_t& total) {
+    const std::wstring log = dir + L"\\bench_log.txt";
     std::wstring madeFolder;
     for (const std::string& relative : list) {
         std::wstring local(relative.begin(), relative.end());  // ASCII names
@@ -87,7 +114,10 @@ bool BareDownloadList(const std::wstring& baseUrl, const std::vector<std::string
             ::CreateDirectoryW(folder.c_str(), nullptr);  // one level is enough for the benchmark clients
             madeFolder = folder;
         }
-        if (!BareDownload(baseUrl + std::wstring(relative.begin(), relative.end()), path, false, total)) return false;
+        const std::wstring url = baseUrl + std::wstring(relative.begin(), relative.end());
+        if (!(durable ? DurableDownload(url, path, log, relative, total) : BareDownload(url, path, false, false, total))) {
+            return false;
+        }
     }
     return true;
 }
@@ -96,21 +126,22 @@ bool BareDownloadList(const std::wstring& baseUrl, const std::vector<std::string
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
-    if (argc != (mode == L"bare_list" ? 5 : 4)) {
+    const bool listMode = mode == L"bare_list" || mode == L"bare_list_durable";
+    if (argc != (listMode ? 5 : 4)) {
         std::fwprintf(stderr, L"usage: download_bench lib|bare|bare_settings URL FILE\n"
-                              L"       download_bench bare_list BASE_URL LIST DIR\n");
+                              L"       download_bench bare_list|bare_list_durable BASE_URL LIST DIR\n");
         return 2;
     }
     std::uint64_t total = 0;
     std::wstring error;
     std::vector<std::string> list;
-    if (mode == L"bare_list") list = ReadList(argv[3]);
+    if (listMode) list = ReadList(argv[3]);
     const auto start = std::chrono::steady_clock::now();
     bool ok;
-    if (mode == L"bare_list") {
-        ok = !list.empty() && BareDownloadList(argv[2], list, argv[4], total);
+    if (listMode) {
+        ok = !list.empty() && BareDownloadList(argv[2], list, argv[4], mode == L"bare_list_durable", total);
     } else if (mode == L"bare" || mode == L"bare_settings") {
-        ok = BareDownload(argv[2], argv[3], mode == L"bare_settings", total);
+        ok = BareDownload(argv[2], argv[3], mode == L"bare_settings", false, total);
     } else {
         ok = DownloadToFile(argv[2], argv[3], [&](std::uint64_t count) { total = count; }, error);
     }
@@ -118,13 +149,13 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS_EX memory{};
     ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                            sizeof(memory));
-    if (mode != L"bare_list") ::DeleteFileW(argv[3]);
+    if (!listMode) ::DeleteFileW(argv[3]);
     if (!ok) {
         std::fwprintf(stderr, L"download failed: %ls\n", error.c_str());
         return 1;
     }
     std::printf("%ls files=%zu bytes=%llu seconds=%.3f peak_private=%llu private=%llu\n", mode.c_str(),
-                mode == L"bare_list" ? list.size() : std::size_t{1}, static_cast<unsigned long long>(total), seconds,
+                listMode ? list.size() : std::size_t{1}, static_cast<unsigned long long>(total), seconds,
                 static_cast<unsigned long long>(memory.PeakPagefileUsage),
                 static_cast<unsigned long long>(memory.PrivateUsage));
     return 0;

@@ -4,7 +4,7 @@ each of its parts.
 
 Usage: check_bench.py WINE_RUN BENCH_EXE WORK_DIR
 
-The client (tests/perf/bench_client.py): one 512 MiB file, 100 files of 4 MiB
+The client (bench/bench_client.py): one 512 MiB file, 100 files of 4 MiB
 and 2,000 of 16 KiB, already in the page cache. A third side, the bare check
 (check_bench bare), does the least a Windows program can do for the same
 answer under the same Wine: it shows how much of the gap to md5sum is Wine's
@@ -17,7 +17,7 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "perf"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import bench_client as bc  # noqa: E402
 
 RUNS = 3
