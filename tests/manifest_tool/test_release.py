@@ -1,7 +1,7 @@
 """scripts/release.sh on a small client, natively: the release tree verifies,
 the patcher in it is the stripped 32-bit build with its version resource, a
-second release into the same folder is refused, and --sign-cert signs both
-programs. The script's build tree is RELEASE_TEST_BUILD (kept between runs)."""
+second release into the same folder is refused, --key signs the manifest for
+the patcher that carries its public half, and --sign-cert signs both programs. The script's build tree is RELEASE_TEST_BUILD (kept between runs)."""
 import os
 import pathlib
 import subprocess
@@ -29,11 +29,14 @@ def release(*args, env=None):
 
 
 def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client, tmp_path):
-    out = tmp_path / "out"
-    done = release("--base-url", BASE_URL, "--version", "2.5.1", client, out)
+    out, key, public = tmp_path / "out", tmp_path / "studio.pem", tmp_path / "studio.pub.pem"
+    subprocess.run([tool, "keygen", key, "--public", public], check=True, capture_output=True)
+    done = release("--base-url", BASE_URL, "--version", "2.5.1", "--key", key, "--public-key", public, client, out)
     assert done.returncode == 0, done.stderr
-    assert f"rsync -rt --exclude=/manifest.md5 {out}/ SERVER:DIR/" in done.stdout
-    verified = subprocess.run([tool, "verify", out, out / "manifest.md5"], capture_output=True, text=True)
+    assert f"rsync -rt --exclude='/manifest.md5*' {out}/ SERVER:DIR/" in done.stdout
+    assert f"rsync -t {out}/manifest.md5.sig SERVER:DIR/manifest.md5.sig" in done.stdout
+    verified = subprocess.run([tool, "verify", out, out / "manifest.md5", "--public-key", public],
+                              capture_output=True, text=True)
     assert verified.returncode == 0 and verified.stdout == "", verified.stdout
     listed = [line.split(" ", 2)[2] for line in (out / "manifest.md5").read_text().splitlines()
               if not line.startswith("#")]
@@ -51,7 +54,7 @@ def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client
     again = release("--base-url", BASE_URL, "--version", "2.5.1", client, out)
     assert again.returncode != 0 and f"OUT_DIR is not empty: {out}" in again.stderr
     assert sorted(p.name for p in out.iterdir()) == ["Dane", "Zerandis.exe", "Zerandis_Patcher.exe", "manifest.md5",
-                                                     "patcher"]
+                                                     "manifest.md5.sig", "patcher"]
 
 
 def test_sign_cert_signs_both_programs_with_authenticode(client, tmp_path):
