@@ -1,6 +1,5 @@
 #include "common/app_paths.h"
 
-#include <filesystem>
 #include <vector>
 
 #include "common/win_compat.h"
@@ -10,7 +9,7 @@ std::wstring AppDirectory;
 
 void SetAppPaths(const std::wstring& exePath) {
     OwnExePath = exePath;
-    AppDirectory = std::filesystem::path(exePath).parent_path().wstring();
+    AppDirectory = ParentPath(exePath);
 }
 
 bool InitAppPathsFromModule() {
@@ -48,6 +47,19 @@ std::wstring DriveOf(const std::wstring& path) {
     return path.substr(0, end);
 }
 
+// Length of the root: "C:\\" 3, "C:" 2, a leading separator 1 (a UNC server
+// name is no part of it, as in the C++ runtime's own path rules), else 0.
+size_t RootLength(const std::wstring& path) {
+    if (!path.empty() && IsSeparator(path[0])) return 1;
+    if (path.size() < 2 || path[1] != L':') return 0;
+    return path.size() > 2 && IsSeparator(path[2]) ? 3 : 2;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool SameDrive(const std::wstring& a, const std::wstring& b) {
     return a.size() == 2 && b.size() == 2 && (a[0] | 0x20) == (b[0] | 0x20);
 }
@@ -79,4 +91,39 @@ std::wstring FileNamePart(const std::wstring& path) {
 
 std::wstring ResolveAppPath(const std::wstring& relative) {
     return AppendPath(AppDirectory, relative);
+}
+
+std::wstring ParentPath(const std::wstring& path) {
+    const size_t root = RootLength(path);
+    const size_t relative = path.find_first_not_of(L"\\/", root);
+    if (relative == std::wstring::npos) return path;
+    size_t end = path.size();
+    // A trailing separator ends an empty last element: only the separators go.
+    if (!IsSeparator(path.back())) {
+        const size_t separator = path.find_last_of(L"\\/");
+        end = separator == std::wstring::npos || separator < relative ? relative : separator + 1;
+    }
+    while (end > root && IsSeparator(path[end - 1])) --end;
+    return path.substr(0, end);
+}
+
+bool CreateDirectoryTree(const std::wstring& directory) {
+    // Walk up to the first folder that exists, then make the missing ones top-down.
+    std::vector<std::wstring> missing;
+    for (std::wstring current = directory;;) {
+        const DWORD attributes = ::GetFileAttributesW(current.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+            break;
+        }
+        missing.push_back(current);
+        std::wstring parent = ParentPath(current);
+        if (parent.empty() || parent == current) break;
+        current = std::move(parent);
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        // Another process may make the same folder meanwhile; the final check decides.
+        if (!::CreateDirectoryW(folder->c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return IsDirectory(directory);
 }

@@ -30,5 +30,16 @@ std::wstring AppendPath(const std::wstring& directory, const std::wstring& right
 // The text after the last "\\" or "/" of `path` (all of it when there is none).
 std::wstring FileNamePart(const std::wstring& path);
 
+// The path without its last element, as std::filesystem's parent_path gives
+// it: separators before that element go too, but a root stays whole ("C:\\",
+// "C:", "\\"); a root alone is its own parent; a single relative name has the
+// empty parent; "\\\\server\\share\\x" gives "\\\\server\\share".
+std::wstring ParentPath(const std::wstring& path);
+
+// Creates `directory` and every missing folder above it. True when it exists
+// as a folder afterwards (already there counts); false when a part of it is a
+// file or a folder cannot be made.
+bool CreateDirectoryTree(const std::wstring& directory);
+
 // AppendPath(AppDirectory, relative).
 std::wstring ResolveAppPath(const std::wstring& relative);

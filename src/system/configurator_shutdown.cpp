@@ -1,8 +1,6 @@
 #include "system/configurator_shutdown.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "common/app_paths.h"
 #include "common/handle.h"
@@ -26,11 +24,15 @@ constexpr ShutdownPlan kConfiguratorPlan{
     .forcedLog = L"Proces konfiguratora został zakończony przed aktualizacją config.exe lub config.ini.",
 };
 
+// GetFullPathNameW works on the text alone: it resolves "." and "..", turns
+// "/" into "\\" and makes a relative path absolute, whether the file exists or not.
 std::wstring ComparablePath(const std::wstring& path) {
-    std::error_code error;
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
-    if (error) canonical = path;
-    return ToLowerWide(canonical.lexically_normal().wstring());
+    const DWORD capacity = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(capacity, L'\0');
+    const DWORD length = capacity == 0 ? 0 : ::GetFullPathNameW(path.c_str(), capacity, full.data(), nullptr);
+    if (length == 0 || length >= capacity) return ToLowerWide(path);
+    full.resize(length);
+    return ToLowerWide(full);
 }
 
 std::vector<std::wstring> ConfiguratorCandidates() {

@@ -1,8 +1,6 @@
 #include "system/file_replace.h"
 
-#include <filesystem>
-#include <system_error>
-
+#include "common/app_paths.h"
 #include "common/win_compat.h"
 #include "config/error_text.h"
 #include "config/log.h"
@@ -20,12 +18,10 @@ bool IsRetryable(DWORD error) {
 }
 
 bool CreateParentDirectory(const std::wstring& target, std::wstring& errorText) {
-    const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+    const std::wstring parent = ParentPath(target);
     if (parent.empty()) return true;  // a bare file name lives in the current directory
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    if (!error) return true;
-    errorText = L"Nie można utworzyć katalogu " + parent.wstring();
+    if (CreateDirectoryTree(parent)) return true;
+    errorText = L"Nie można utworzyć katalogu " + parent;
     return false;
 }
 

@@ -1,8 +1,5 @@
 #include "update/staging.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "common/app_paths.h"
 #include "common/text.h"
 #include "common/win_compat.h"
@@ -17,8 +14,7 @@ StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExe
 }
 
 void PrepareStaging(const StagedFile& staged) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(staged.stagingPath).parent_path(), ignored);
+    CreateDirectoryTree(ParentPath(staged.stagingPath));
     RemoveStagingFile(staged);
 }
 

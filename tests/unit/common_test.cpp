@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "common/app_paths.h"
@@ -54,6 +55,29 @@ TEST(AppPaths, FileNamePartIsTheTextAfterTheLastSeparator) {
     EXPECT_EQ(FileNamePart(L"data\\sub/config.INI"), L"config.INI");
     EXPECT_EQ(FileNamePart(L"Zerandis.exe"), L"Zerandis.exe");
     EXPECT_EQ(FileNamePart(L"bin\\"), L"");
+}
+
+TEST(AppPaths, ParentPathKeepsRootsWholeAndDropsSeparatorsBeforeTheLastElement) {
+    EXPECT_EQ(ParentPath(L"C:\\Games\\\\x.exe"), L"C:\\Games");
+    EXPECT_EQ(ParentPath(L"C:\\Games/Zerandis\\/"), L"C:\\Games/Zerandis");
+    EXPECT_EQ(ParentPath(L"C:\\x.exe"), L"C:\\");
+    EXPECT_EQ(ParentPath(L"C:\\"), L"C:\\");
+    EXPECT_EQ(ParentPath(L"C:x.exe"), L"C:");
+    EXPECT_EQ(ParentPath(L"x.exe"), L"");
+    EXPECT_EQ(ParentPath(L"\\\\srv\\share\\x.exe"), L"\\\\srv\\share");
+    EXPECT_EQ(ParentPath(L"\\\\srv\\x.exe"), L"\\\\srv");
+    EXPECT_EQ(ParentPath(L"\\\\?\\C:\\x.exe"), L"\\\\?\\C:");
+}
+
+TEST(AppPaths, CreateDirectoryTreeMakesEveryMissingFolder) {
+    const std::filesystem::path base = std::filesystem::temp_directory_path() / L"zerandis_tree_test";
+    std::filesystem::remove_all(base);
+    EXPECT_TRUE(CreateDirectoryTree((base / L"a\\b\\").wstring()));
+    EXPECT_TRUE(std::filesystem::is_directory(base / L"a\\b"));
+    EXPECT_TRUE(CreateDirectoryTree((base / L"a").wstring()));  // already there
+    EXPECT_TRUE(CreateDirectoryTree((base / L"a\\..\\c").wstring()));
+    EXPECT_TRUE(std::filesystem::is_directory(base / L"c"));
+    std::filesystem::remove_all(base);
 }
 
 TEST(Text, ToLowerWideTouchesOnlyAsciiLetters) {
