@@ -118,6 +118,10 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // First thing: DLLs load from System32 only, never from the game folder
+    // (which any user may be able to write). winhttp, bcrypt and comctl32 are
+    // delay-loaded, so their first use comes after this.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     try {
         return RunPatcher(instance, showCommand);
     } catch (...) {
