@@ -11,6 +11,9 @@
 #include "update/update_runner.h"
 
 #include <commctrl.h>  // after windows.h, whose types it uses
+#include <delayimp.h>
+
+#include <cstring>
 
 namespace {
 
@@ -115,7 +118,22 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     return exitCode;
 }  // the instance mutex is closed last
 
+// Binds each delay-loaded DLL (winhttp, bcrypt, comctl32) from System32.
+// Wine resolves a system DLL's own imports from the program's folder first, and
+// winhttp imports bcrypt: bcrypt is bound before it, so the loader finds it
+// loaded already.
+FARPROC WINAPI LoadFromSystem32(unsigned notification, PDelayLoadInfo info) {
+    if (notification != dliNotePreLoadLibrary) return nullptr;
+    if (_stricmp(info->szDll, "winhttp.dll") == 0) {
+        ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    return reinterpret_cast<FARPROC>(::LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+}
+
 }  // namespace
+
+// Read by the delay-load helper before it loads a DLL.
+PfnDliHook __pfnDliNotifyHook2 = LoadFromSystem32;  // declared extern "C" by delayimp.h
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // First thing: DLLs load from System32 only, never from the game folder
