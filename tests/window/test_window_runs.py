@@ -6,6 +6,9 @@ group run in file order."""
 
 import os
 import re
+import shutil
+import subprocess
+import tempfile
 import time
 
 import pytest
@@ -242,3 +245,48 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     ok, values = driver.try_call(f"wait-exit {pid} 30000", timeout=60)
     assert ok and values == "0" or values == "process cannot be opened"  # opened or already gone
     assert driver.call(f"windows {PATCHER_CLASS}").split()[0] == "0"
+
+
+# ---- A full disk -------------------------------------------------------------
+
+BIG = "data/big.pak"
+
+
+def move_all(source, target):
+    for entry in os.listdir(source):
+        shutil.move(os.path.join(source, entry), target)
+
+
+def onto_tmpfs(game, size, mounted):
+    """Puts the game directory on a tmpfs of `size`, its files moved along; skips when mounting is refused."""
+    saved = tempfile.mkdtemp(dir=os.path.dirname(game.path))
+    move_all(game.path, saved)
+    mount = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", game.path],
+                           capture_output=True, text=True)
+    if mount.returncode == 0:
+        mounted.append(game.path)
+    move_all(saved, game.path)
+    os.rmdir(saved)
+    if mount.returncode != 0:
+        pytest.skip(f"no tmpfs for the full-disk scenario (mount refused: {mount.stderr.strip()})")
+
+
+def test_a_full_disk_is_named_and_leaves_the_old_file(sites, launcher, driver):
+    site = sites.client("full", {**CLIENT_FILES, BIG: b"Zerandis" * (3 << 20)})  # 24 MiB on a 16 MiB disk
+    mounted = []
+    try:
+        started = launcher.start("full", site=site, prepare=lambda game: (game.write(BIG, b"old"),
+                                                                         onto_tmpfs(game, "16m", mounted)))
+        driver.wait_enabled(IDC_REPAIR, True, 60000)
+        attempts = [line for line in last_run(started.game.log()) if line.startswith("Próba pobrania")]
+        assert len(attempts) == 3, attempts
+        for n, line in enumerate(attempts, start=1):
+            assert line.startswith(f"Próba pobrania {n}/3 nie powiodła się dla data\\big.pak: Błąd zapisu pliku: ")
+            assert line.endswith(" (112)"), line  # ERROR_DISK_FULL
+        assert started.game.read_bytes(BIG) == b"old"
+        assert not started.game.exists(BIG + ".download")
+        driver.call("close")
+        assert started.process.wait(30) == 0
+    finally:
+        for path in mounted:
+            subprocess.run(["umount", "-l", path], check=False)
