@@ -74,8 +74,12 @@ int RunMessageLoop() {
 
 // The program does not end under a running update: the run sees the cancel
 // flag at its next check and returns.
-void StopUpdateRun() {
-    StopUpdateWorker();
+// A run still blocked in a platform call after the wait (a server dripping
+// its bytes, on a platform where closing the request does not end the read)
+// does not keep the closed patcher alive: the process ends at once, with
+// `exitCode`, and the next run removes the staging file it leaves.
+void StopUpdateRun(int exitCode) {
+    if (!StopUpdateWorker()) ::ExitProcess(static_cast<UINT>(exitCode));
     // Texts the run posted after the window went away are still ours.
     ReclaimWindowTexts(MainWindow);
     ReleaseWindowResources();
@@ -106,7 +110,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
                                           size.cx, size.cy, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         ShowStartError(L"Nie można utworzyć okna patchera.");
-        StopUpdateRun();
+        StopUpdateRun(1);
         return 1;
     }
     CentreInWorkArea(window, work);
@@ -114,7 +118,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     ::UpdateWindow(window);
 
     const int exitCode = RunMessageLoop();
-    StopUpdateRun();
+    StopUpdateRun(exitCode);
     return exitCode;
 }  // the instance mutex is closed last
 
