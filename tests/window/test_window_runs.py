@@ -9,7 +9,6 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
 import time
 
 import pytest
@@ -250,31 +249,24 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
 BIG = "data/big.pak"
 
 
-def move_all(source, target):
-    for entry in os.listdir(source):
-        shutil.move(os.path.join(source, entry), target)
-
-
-def onto_tmpfs(game, size, mounted):
-    """Puts the game directory on a tmpfs of `size`, its files moved along; skips when mounting is refused."""
-    saved = tempfile.mkdtemp(dir=os.path.dirname(game.path))
-    move_all(game.path, saved)
-    mount = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", game.path],
-                           capture_output=True, text=True)
-    if mount.returncode == 0:
-        mounted.append(game.path)
-    move_all(saved, game.path)
-    os.rmdir(saved)
-    if mount.returncode != 0:
-        pytest.skip(f"no tmpfs for the full-disk scenario (mount refused: {mount.stderr.strip()})")
-
-
-def test_a_full_disk_is_named_and_leaves_the_old_file(sites, launcher, driver):
-    site = sites.client("full", {**CLIENT_FILES, BIG: b"Zerandis" * (3 << 20)})  # 24 MiB on a 16 MiB disk
+def test_a_full_disk_is_named_and_leaves_the_old_file(sites, launcher, driver, rig):
+    site = sites.empty("full")
+    site.publish(BIG, b"Zerandis" * (3 << 20))  # 24 MiB for a 16 MiB disk
+    site.write_manifest()
     mounted = []
+
+    def on_tmpfs(game):
+        mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", game.path],
+                               capture_output=True, text=True)
+        if mount.returncode != 0:
+            pytest.skip(f"no tmpfs for the full-disk scenario (mount refused: {mount.stderr.strip()})")
+        mounted.append(game.path)
+        shutil.copy2(rig.patcher_exe, game.patcher_path)
+        game.write_ini(site.ini())
+        game.write(BIG, b"old")
+
     try:
-        started = launcher.start("full", site=site, prepare=lambda game: (game.write(BIG, b"old"),
-                                                                         onto_tmpfs(game, "16m", mounted)))
+        started = launcher.start("full", site=site, prepare=on_tmpfs)
         driver.wait_enabled(IDC_REPAIR, True, 60000)
         attempts = [line for line in last_run(started.game.log()) if line.startswith("Próba pobrania")]
         assert len(attempts) == 3, attempts
