@@ -24,6 +24,17 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 
 void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kPatcherCaption, MB_OK | MB_ICONERROR); }
 
+// The progress-bar class of the common controls, bound at run time from
+// System32 (comctl32.dll is no KnownDLL).
+void InitProgressBarClass() {
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
+    if (init != nullptr) init(&commonControls);
+}
+
 bool RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
@@ -96,8 +107,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
         ShowStartError(L"Nie można ustalić katalogu patchera.");
         return 1;
     }
-    const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&commonControls);
+    InitProgressBarClass();
     if (!RegisterMainWindowClass(instance)) {
         ShowStartError(L"Nie można zarejestrować okna patchera.");
         return 1;
@@ -122,7 +132,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     return exitCode;
 }  // the instance mutex is closed last
 
-// Binds each delay-loaded DLL (winhttp, bcrypt, comctl32) from System32.
+// Binds each delay-loaded DLL (winhttp, bcrypt) from System32.
 // Wine resolves a system DLL's own imports from the program's folder first, and
 // winhttp imports bcrypt: bcrypt is bound before it, so the loader finds it
 // loaded already.
@@ -141,8 +151,8 @@ PfnDliHook __pfnDliNotifyHook2 = LoadFromSystem32;  // declared extern "C" by de
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // First thing: DLLs load from System32 only, never from the game folder
-    // (which any user may be able to write). winhttp, bcrypt and comctl32 are
-    // delay-loaded, so their first use comes after this.
+    // (which any user may be able to write). winhttp and bcrypt are
+    // delay-loaded and comctl32 is bound at run time, all after this.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     try {
         return RunPatcher(instance, showCommand);
