@@ -11,6 +11,9 @@
 #include "update/update_runner.h"
 
 #include <commctrl.h>  // after windows.h, whose types it uses
+#include <delayimp.h>
+
+#include <cstring>
 
 namespace {
 
@@ -20,6 +23,17 @@ constexpr wchar_t kWindowClass[] = L"ZerandisPatcherWindow";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kPatcherCaption, MB_OK | MB_ICONERROR); }
+
+// The progress-bar class of the common controls, bound at run time from
+// System32 (comctl32.dll is no KnownDLL).
+void InitProgressBarClass() {
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
+    if (init != nullptr) init(&commonControls);
+}
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
@@ -71,8 +85,12 @@ int RunMessageLoop() {
 
 // The program does not end under a running update: the run sees the cancel
 // flag at its next check and returns.
-void StopUpdateRun() {
-    StopUpdateWorker();
+// A run still blocked in a platform call after the wait (a server dripping
+// its bytes, on a platform where closing the request does not end the read)
+// does not keep the closed patcher alive: the process ends at once, with
+// `exitCode`, and the next run removes the staging file it leaves.
+void StopUpdateRun(int exitCode) {
+    if (!StopUpdateWorker()) ::ExitProcess(static_cast<UINT>(exitCode));
     // Texts the run posted after the window went away are still ours.
     ReclaimWindowTexts(MainWindow);
     ReleaseWindowResources();
@@ -89,8 +107,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
         ShowStartError(L"Nie można ustalić katalogu patchera.");
         return 1;
     }
-    const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&commonControls);
+    InitProgressBarClass();
     if (!RegisterMainWindowClass(instance)) {
         ShowStartError(L"Nie można zarejestrować okna patchera.");
         return 1;
@@ -103,7 +120,7 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
                                           size.cx, size.cy, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         ShowStartError(L"Nie można utworzyć okna patchera.");
-        StopUpdateRun();
+        StopUpdateRun(1);
         return 1;
     }
     CentreInWorkArea(window, work);
@@ -111,13 +128,32 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     ::UpdateWindow(window);
 
     const int exitCode = RunMessageLoop();
-    StopUpdateRun();
+    StopUpdateRun(exitCode);
     return exitCode;
 }  // the instance mutex is closed last
 
+// Binds each delay-loaded DLL (winhttp, bcrypt) from System32.
+// Wine resolves a system DLL's own imports from the program's folder first, and
+// winhttp imports bcrypt: bcrypt is bound before it, so the loader finds it
+// loaded already.
+FARPROC WINAPI LoadFromSystem32(unsigned notification, PDelayLoadInfo info) {
+    if (notification != dliNotePreLoadLibrary) return nullptr;
+    if (_stricmp(info->szDll, "winhttp.dll") == 0) {
+        ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    return reinterpret_cast<FARPROC>(::LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+}
+
 }  // namespace
 
+// Read by the delay-load helper before it loads a DLL.
+PfnDliHook __pfnDliNotifyHook2 = LoadFromSystem32;  // declared extern "C" by delayimp.h
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // First thing: DLLs load from System32 only, never from the game folder
+    // (which any user may be able to write). winhttp and bcrypt are
+    // delay-loaded and comctl32 is bound at run time, all after this.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     try {
         return RunPatcher(instance, showCommand);
     } catch (...) {

@@ -1,14 +1,29 @@
 #include "net/https_request.h"
 
+#include <algorithm>
+#include <mutex>
+
 #include "config/error_text.h"
 
 namespace {
+
+// The request of the transfer under way, for AbortActiveRequest.
+std::mutex activeLock;
+HINTERNET activeRequest = nullptr;
+bool activeClosed = false;
+
+void SetActiveRequest(HINTERNET request) {
+    const std::lock_guard<std::mutex> lock(activeLock);
+    activeRequest = request;
+    activeClosed = false;
+}
 
 constexpr wchar_t kUserAgent[] = L"Zerandis-Patcher/1.0";
 constexpr int kResolveTimeoutMs = 10000;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kSendTimeoutMs = 15000;
 constexpr int kReceiveTimeoutMs = 30000;
+constexpr int kMaxRedirects = 10;  // WinHTTP's own limit
 
 struct UrlParts {
     std::wstring host;
@@ -60,9 +75,40 @@ bool OpenSession(WinHttpHandle& session, std::wstring& error) {
     return true;
 }
 
-// Reads the final status; false with the error text unless it is 2xx.
-bool CheckStatus(HINTERNET request, const std::wstring& url, std::wstring& error) {
-    DWORD status = 0;
+// The redirect target of the response, or empty when it names none.
+std::wstring LocationHeader(HINTERNET request) {
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                          WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    std::wstring location(size / sizeof(wchar_t) + 1, L'\0');
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                               location.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    location.resize(size / sizeof(wchar_t));
+    return location;
+}
+
+// `location` made absolute against `base`, the URL that answered with it.
+std::wstring ResolveLocation(const std::wstring& base, const std::wstring& location) {
+    if (location.find(L"://") != std::wstring::npos) return location;
+    const std::size_t authority = base.find(L"://") + 3;
+    if (location.rfind(L"//", 0) == 0) return base.substr(0, authority - 2) + location;
+    const std::size_t pathStart = std::min(base.find_first_of(L"/?#", authority), base.size());
+    const std::wstring origin = base.substr(0, pathStart);
+    if (location.rfind(L"/", 0) == 0) return origin + location;
+    std::wstring path = base.substr(pathStart, base.find_first_of(L"?#", pathStart) - pathStart);
+    if (path.rfind(L"/", 0) != 0) path = L"/";
+    return origin + path.substr(0, path.rfind(L'/') + 1) + location;
+}
+
+bool IsRedirectStatus(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Reads the status of the response; false with the error text when it cannot.
+bool ReadStatus(HINTERNET request, DWORD& status, std::wstring& error) {
     DWORD size = sizeof(status);
     if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
@@ -70,18 +116,25 @@ bool CheckStatus(HINTERNET request, const std::wstring& url, std::wstring& error
         error = L"Nie można odczytać statusu HTTP.";
         return false;
     }
-    if (status >= 200 && status <= 299) return true;
-    error = L"Serwer zwrócił HTTP " + std::to_wstring(status) + L" dla " + url;
-    return false;
+    return true;
 }
 
-}  // namespace
+// Closes the request of the last hop, unless the abort has closed it already.
+void CloseRequest(WinHttpHandle& request) {
+    const std::lock_guard<std::mutex> lock(activeLock);
+    if (request && request.Get() == activeRequest) {
+        if (activeClosed) request.Release();
+        activeRequest = nullptr;
+    }
+    request.Reset();
+}
 
-bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
+// One GET of `url` on the session in `handles`, up to its response headers.
+bool SendOnce(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
     UrlParts parts;
     if (!SplitHttpsUrl(url, parts, error)) return false;
-    if (!OpenSession(handles.session, error)) return false;
-
+    if (!handles.session && !OpenSession(handles.session, error)) return false;
+    CloseRequest(handles.request);
     handles.connection.Reset(::WinHttpConnect(handles.session.Get(), parts.host.c_str(), parts.port, 0));
     if (!handles.connection) {
         const DWORD code = ::GetLastError();
@@ -96,11 +149,10 @@ bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std
         error = L"WinHttpOpenRequest: " + WindowsErrorText(code);
         return false;
     }
-    // ALWAYS rather than the default DISALLOW_HTTPS_TO_HTTP: a redirect to a
-    // plain-HTTP mirror is followed too.
-    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS;
+    SetActiveRequest(handles.request.Get());
+    // Redirects are followed here, not by the platform, so none leads to plain HTTP.
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(handles.request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
-
     if (!::WinHttpSendRequest(handles.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !::WinHttpReceiveResponse(handles.request.Get(), nullptr)) {
@@ -108,5 +160,38 @@ bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std
         error = L"Błąd pobierania: " + WindowsErrorText(code);
         return false;
     }
-    return CheckStatus(handles.request.Get(), url, error);
+    return true;
+}
+
+}  // namespace
+
+HttpsRequestHandles::~HttpsRequestHandles() { CloseRequest(request); }
+
+void AbortActiveRequest() {
+    const std::lock_guard<std::mutex> lock(activeLock);
+    if (activeRequest == nullptr || activeClosed) return;
+    ::WinHttpCloseHandle(activeRequest);
+    activeClosed = true;
+}
+
+bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
+    std::wstring current = url;
+    for (int redirects = 0;; ++redirects) {
+        if (!SendOnce(current, handles, error)) return false;
+        DWORD status = 0;
+        if (!ReadStatus(handles.request.Get(), status, error)) return false;
+        if (status >= 200 && status <= 299) return true;
+        const std::wstring location = LocationHeader(handles.request.Get());
+        const std::wstring target = ResolveLocation(current, location);
+        // A redirect to plain HTTP ends here, as its own status.
+        if (!IsRedirectStatus(status) || location.empty() || _wcsnicmp(target.c_str(), L"http:", 5) == 0) {
+            error = L"Serwer zwrócił HTTP " + std::to_wstring(status) + L" dla " + url;
+            return false;
+        }
+        if (redirects == kMaxRedirects) {
+            error = L"Błąd pobierania: " + WindowsErrorText(ERROR_WINHTTP_REDIRECT_FAILED);
+            return false;
+        }
+        current = target;
+    }
 }

@@ -1,5 +1,6 @@
 #include "net/transfer.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 
@@ -11,6 +12,8 @@
 namespace {
 
 constexpr DWORD kDownloadBufferSize = 1048576;
+// On a slow link the file and the progress still move this often.
+constexpr auto kWriteInterval = std::chrono::milliseconds(250);
 constexpr wchar_t kCancelledText[] = L"Operacja anulowana.";
 
 // The body length the server announced, or false when it named none (chunked).
@@ -26,7 +29,95 @@ bool AnnouncedLength(HINTERNET request, std::uint64_t& length) {
     return end != text && *end == L'\0';
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The body of one download on its way to the file. Reads take what has
+// arrived (a read never waits for a full buffer), so every rule is checked as
+// bytes come in; the buffer goes to the file when full or kWriteInterval after
+// the last write.
+struct BodyStream {
+    HINTERNET request;
+    HANDLE file;
+    std::uint64_t maxBytes;
+    std::unique_ptr<char[]> buffer;
+    DWORD buffered = 0;
+    std::uint64_t written = 0;
+    Clock::time_point lastWrite = Clock::now();
+    Clock::time_point paceStart = Clock::now();  // the slow-transfer window under way
+    std::uint64_t paceBytes = 0;
+};
+
+// Counts `count` received bytes into the slow-transfer window; false when
+// a whole window went by with too few of them.
+bool KeepsPace(BodyStream& stream, DWORD count) {
+    stream.paceBytes += count;
+    const Clock::time_point now = Clock::now();
+    if (now - stream.paceStart < SlowTransferLimit.window) return true;
+    if (stream.paceBytes < SlowTransferLimit.minBytes) return false;
+    stream.paceStart = now;
+    stream.paceBytes = 0;
+    return true;
+}
+
+// The text of a failed read: a read ended by the cancel is a cancel.
+std::wstring ReadErrorText(DWORD code) {
+    if (CancelRequested.load()) return kCancelledText;
+    return L"Błąd odczytu HTTP: " + WindowsErrorText(code);
+}
+
+// Adds what has arrived to the buffer; `finished` at the end of the body.
+bool ReadSome(BodyStream& stream, bool& finished, std::wstring& error) {
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(stream.request, &available)) {
+        error = ReadErrorText(::GetLastError());
+        return false;
+    }
+    if (available == 0) {
+        finished = true;
+        return true;
+    }
+    // Judged before reading, so the file never holds more than maxBytes.
+    if (stream.written + stream.buffered + available > stream.maxBytes) {
+        error = L"Serwer wysłał więcej danych, niż podaje lista plików.";
+        return false;
+    }
+    DWORD read = 0;
+    const DWORD wanted = std::min(available, kDownloadBufferSize - stream.buffered);
+    if (!::WinHttpReadData(stream.request, stream.buffer.get() + stream.buffered, wanted, &read)) {
+        error = ReadErrorText(::GetLastError());
+        return false;
+    }
+    stream.buffered += read;
+    finished = read == 0;
+    if (!KeepsPace(stream, read)) {
+        error = L"Serwer przesyła dane zbyt wolno.";
+        return false;
+    }
+    return true;
+}
+
+// Writes the buffer out and reports the new total.
+bool WriteBuffered(BodyStream& stream, const DownloadProgressCallback& onProgress, std::wstring& error) {
+    stream.lastWrite = Clock::now();
+    if (stream.buffered == 0) return true;
+    DWORD written = 0;
+    const BOOL wrote = ::WriteFile(stream.file, stream.buffer.get(), stream.buffered, &written, nullptr);
+    DWORD code = ::GetLastError();
+    if (!wrote || written != stream.buffered) {
+        // A short write carries no code of its own: the disk is full.
+        if (wrote || code == ERROR_SUCCESS) code = ERROR_DISK_FULL;
+        error = L"Błąd zapisu pliku: " + WindowsErrorText(code);
+        return false;
+    }
+    stream.written += written;
+    stream.buffered = 0;
+    onProgress(stream.written);
+    return true;
+}
+
 }  // namespace
+
+SlowTransferRule SlowTransferLimit;
 
 bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstring& error) {
     HttpsRequestHandles handles;
@@ -75,7 +166,8 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
 }
 
 bool DownloadToFile(const std::wstring& url, const std::wstring& path,
-                    const DownloadProgressCallback& onProgress, std::wstring& error) {
+                    const DownloadProgressCallback& onProgress, std::wstring& error,
+                    std::uint64_t maxBytes) {
     // Declared first so it closes last: buffer, then file, then request handles.
     HttpsRequestHandles handles;
     if (!OpenHttpsRequest(url, handles, error)) return false;
@@ -87,33 +179,26 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path,
         error = L"Nie można utworzyć pliku " + path + L": " + WindowsErrorText(code);
         return false;
     }
-    // Allocated once; uninitialised on purpose, since every byte is read before it is written out.
-    const std::unique_ptr<char[]> buffer(new char[kDownloadBufferSize]);
-    std::uint64_t total = 0;
     if (CancelRequested.load()) {
         error = kCancelledText;
         return false;
     }
+    // The buffer is allocated once; uninitialised on purpose, since every byte
+    // is read before it is written out.
+    BodyStream stream{handles.request.Get(), file.Get(), maxBytes,
+                      std::unique_ptr<char[]>(new char[kDownloadBufferSize])};
     for (;;) {
-        DWORD read = 0;
-        if (!::WinHttpReadData(handles.request.Get(), buffer.get(), kDownloadBufferSize, &read)) {
-            const DWORD code = ::GetLastError();
-            error = L"Błąd odczytu HTTP: " + WindowsErrorText(code);
-            return false;
+        bool finished = false;
+        if (!ReadSome(stream, finished, error)) return false;
+        // A cancel writes out what was read, so the file holds what was counted.
+        if (finished || CancelRequested.load() || stream.buffered == kDownloadBufferSize ||
+            Clock::now() - stream.lastWrite >= kWriteInterval) {
+            if (!WriteBuffered(stream, onProgress, error)) return false;
         }
-        if (read == 0) {
+        if (finished) {
             ::FlushFileBuffers(file.Get());
             return true;
         }
-        DWORD written = 0;
-        const BOOL wrote = ::WriteFile(file.Get(), buffer.get(), read, &written, nullptr);
-        const DWORD code = ::GetLastError();
-        if (!wrote || written != read) {
-            error = L"Błąd zapisu pliku: " + WindowsErrorText(code);
-            return false;
-        }
-        total += written;
-        onProgress(total);
         if (CancelRequested.load()) {
             error = kCancelledText;
             return false;

@@ -1,6 +1,7 @@
 #pragma once
 // Response bodies from the update server: into memory (the manifest) or into a file.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,9 +18,22 @@ inline constexpr std::uint64_t kFetchToMemoryLimit = 16777216;
 // `bytes` then holds what had been read.
 bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstring& error);
 
+// A transfer that receives fewer than `minBytes` in any `window` is given up:
+// a server that drips its bytes cannot hold a run for days.
+struct SlowTransferRule {
+    std::chrono::milliseconds window{60000};
+    std::uint64_t minBytes = 1024;
+};
+// The rule every DownloadToFile applies; set before a run (tests shorten it).
+extern SlowTransferRule SlowTransferLimit;
+
+inline constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
+
 // Streams the body of `url` into `path` (created or truncated only once the
-// request succeeded) and calls `onProgress` after every write. False with
-// `error` on any failure or a cancel; the partly written file is left for the
-// caller to remove.
+// request succeeded) and calls `onProgress` after every write. The file never
+// grows beyond `maxBytes`: a body longer than that fails the transfer. False
+// with `error` on any failure, a body that is too long or too slow, or a
+// cancel; the partly written file is left for the caller to remove.
 bool DownloadToFile(const std::wstring& url, const std::wstring& path,
-                    const DownloadProgressCallback& onProgress, std::wstring& error);
+                    const DownloadProgressCallback& onProgress, std::wstring& error,
+                    std::uint64_t maxBytes = kNoSizeLimit);

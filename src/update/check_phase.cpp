@@ -1,6 +1,7 @@
 #include "update/check_phase.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "common/app_paths.h"
 #include "common/run_flags.h"
@@ -24,13 +25,29 @@ bool IsLocalFileCurrent(const ManifestEntry& entry, const std::wstring& localPat
     return md5 == entry.md5;
 }
 
+namespace {
+
+// The check shows the file it is at about 30 times a second, so a client of
+// many small files cannot flood the window's queue; a file big enough to take
+// a while to hash, and the last file, are always shown.
+constexpr auto kCheckShowInterval = std::chrono::milliseconds(33);
+constexpr std::uint64_t kAlwaysShownSize = 4194304;
+
+}  // namespace
+
 StepResult CheckLocalFiles(RunContext& run) {
     run.downloadList.reserve(run.manifest.size());
+    SteadyClock::time_point lastShown{};
     for (const ManifestEntry& entry : run.manifest) {
         if (CancelRequested.load()) return StepResult::RunOver;
-        ReportStatus(L"Sprawdzanie plików...");
-        ReportDetail(entry.path);
-        ReportFileProgress(0);
+        const SteadyClock::time_point now = SteadyClock::now();
+        if (now - lastShown >= kCheckShowInterval || entry.size >= kAlwaysShownSize ||
+            &entry == &run.manifest.back()) {
+            lastShown = now;
+            ReportStatus(L"Sprawdzanie plików...");
+            ReportDetail(entry.path);
+            ReportFileProgress(0);
+        }
         bool cancelled = false;
         if (IsLocalFileCurrent(entry, ResolveAppPath(entry.path), cancelled)) continue;
         if (cancelled) return StepResult::RunOver;

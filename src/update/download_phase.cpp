@@ -24,6 +24,7 @@ constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
 // What the last attempt at one file left.
 struct AttemptRecord {
     bool verified = false;
+    bool cancelled = false;  // the attempts stopped at a cancel
     int attempt = 0;
     double seconds = 0.0;
     std::wstring md5;  // of the staged file; empty when none was obtained
@@ -65,14 +66,15 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
         ReportStatus(L"Ponowne pobieranie pliku (" + AttemptOfText(record.attempt) + L")...");
     }
     const SteadyClock::time_point start = SteadyClock::now();
+    // The staging file never holds more than the entry's size.
     const bool transferred = DownloadToFile(
         url, staged.stagingPath,
-        [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText);
+        [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText, entry.size);
     record.seconds = SecondsSince(start);
     if (!transferred) {
         WriteLog(L"Próba pobrania " + AttemptOfText(record.attempt) + L" nie powiodła się dla " + entry.path +
                  L": " + run.errorText);
-        if (record.attempt < kAttempts) ::Sleep(kPauseAfterFailedTransferMs);
+        if (record.attempt < kAttempts && !CancelRequested.load()) ::Sleep(kPauseAfterFailedTransferMs);
         return false;
     }
     const std::uint64_t size = StagedSize(staged.stagingPath);
@@ -80,7 +82,7 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     const bool hashed = ComputeFileMd5(staged.stagingPath, record.md5, md5Error);
     if (size == entry.size && hashed && record.md5 == entry.md5) return true;
     WriteLog(MismatchLogLine(entry, record.md5, size, record.attempt, md5Error));
-    if (record.attempt < kAttempts) {
+    if (record.attempt < kAttempts && !CancelRequested.load()) {
         ReportCounts(L"Serwer zwrócił nieaktualną lub uszkodzoną wersję pliku. Ponawianie...");
         ::Sleep(kPauseAfterMismatchMs);
     }
@@ -94,6 +96,11 @@ AttemptRecord DownloadAndVerify(RunContext& run, const ManifestEntry& entry, con
             record.verified = true;
             return record;
         }
+        // The player is closing the patcher: no further attempt.
+        if (CancelRequested.load()) {
+            record.cancelled = true;
+            return record;
+        }
     }
     record.attempt = kAttempts;
     return record;
@@ -102,6 +109,7 @@ AttemptRecord DownloadAndVerify(RunContext& run, const ManifestEntry& entry, con
 void ReportFileFailed(RunContext& run, const ManifestEntry& entry, const StagedFile& staged,
                       const AttemptRecord& record) {
     RemoveStagingFile(staged);
+    if (record.cancelled) return ReportFailure(L"Operacja anulowana.");
     run.errorText = L"Pobrany plik nadal ma nieprawidłową sumę MD5: " + entry.path + L". Oczekiwano " + entry.md5 +
                     L", pobrano " + OrMissing(record.md5) +
                     L". Sprawdź, czy manifest został wygenerowany po skopiowaniu ostatecznej wersji pliku.";

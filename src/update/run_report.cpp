@@ -7,8 +7,11 @@
 #include "config/log.h"
 
 HWND MainWindow = nullptr;
+WindowPostFunction PostToWindow = ::PostMessageW;
 
 namespace {
+
+constexpr DWORD kFullQueueRetryMs = 10;
 
 std::atomic<long> LiveTexts{0};
 
@@ -50,6 +53,17 @@ int DrainTexts(HWND filter, UINT first, UINT last) {
     return reclaimed;
 }
 
+// Posts an end of the run, retrying while the queue is full and the window
+// still exists (and is not being closed).
+void PostRunEnd(UINT message, WPARAM value) {
+    const HWND target = MainWindow;
+    if (target == nullptr) return;
+    while (!PostToWindow(target, message, value, 0)) {
+        if (ClosingWindow.load() == target || !::IsWindow(target)) return;
+        ::Sleep(kFullQueueRetryMs);
+    }
+}
+
 }  // namespace
 
 void ReportStatus(const std::wstring& text) { PostWindowText(WM_PATCHER_STATUS, text); }
@@ -58,8 +72,8 @@ void ReportCounts(const std::wstring& text) { PostWindowText(WM_PATCHER_COUNTS, 
 void ReportRate(const std::wstring& text) { PostWindowText(WM_PATCHER_RATE, text); }
 void ReportTotalProgress(WPARAM percent) { PostWindowNumber(WM_PATCHER_TOTAL_PROGRESS, percent); }
 void ReportFileProgress(WPARAM percent) { PostWindowNumber(WM_PATCHER_FILE_PROGRESS, percent); }
-void ReportDone(bool upToDate) { PostWindowNumber(WM_PATCHER_DONE, upToDate ? 1 : 0); }
-void ReportExit() { PostWindowNumber(WM_PATCHER_EXIT, 0); }
+void ReportDone(bool upToDate) { PostRunEnd(WM_PATCHER_DONE, upToDate ? 1 : 0); }
+void ReportExit() { PostRunEnd(WM_PATCHER_EXIT, 0); }
 
 void ReportFailure(const std::wstring& message) {
     WriteLog(L"BLAD: " + message);
@@ -77,7 +91,7 @@ void PostWindowText(UINT message, const std::wstring& text) {
     const HWND target = MainWindow;
     bool posted = false;
     if (target != nullptr && ClosingWindow.load() != target && ::IsWindow(target)) {
-        posted = ::PostMessageW(target, message, 0, reinterpret_cast<LPARAM>(copy)) != FALSE;
+        posted = PostToWindow(target, message, 0, reinterpret_cast<LPARAM>(copy)) != FALSE;
     }
     PostsInFlight.fetch_sub(1);
     // A successful post hands the copy to the window, which deletes it after
@@ -91,7 +105,7 @@ void PostWindowNumber(UINT message, WPARAM value) {
     }
     // A null handle would post to this thread's own queue, where nothing reads it.
     const HWND target = MainWindow;
-    if (target != nullptr) ::PostMessageW(target, message, value, 0);
+    if (target != nullptr) PostToWindow(target, message, value, 0);
 }
 
 bool IsTextMessage(UINT message) {

@@ -30,6 +30,8 @@ void ReportRate(const std::wstring& text);
 void ReportTotalProgress(WPARAM percent);
 void ReportFileProgress(WPARAM percent);
 // The run is over: `upToDate` enables the play button, false leaves it disabled.
+// Unlike the other posts, this one and ReportExit are retried while the queue
+// is full, for as long as the window exists: texts may be lost, ends may not.
 void ReportDone(bool upToDate);
 // The patcher's own update was handed over: the window closes.
 void ReportExit();
@@ -46,6 +48,11 @@ void PostWindowText(UINT message, const std::wstring& text);
 // Posts one of the four numeric messages with `value` as wParam; positions
 // above 100 are posted as 100. A failed post is ignored.
 void PostWindowNumber(UINT message, WPARAM value);
+
+// How every message is posted: PostMessageW. Tests put a stand-in here to
+// see a full queue (Wine's queues never fill).
+using WindowPostFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+extern WindowPostFunction PostToWindow;
 
 // True for the four messages whose lParam is an owned text.
 bool IsTextMessage(UINT message);

@@ -13,6 +13,7 @@
 #include "system/game_shutdown.h"
 #include "update/check_phase.h"
 #include "update/download_phase.h"
+#include "update/manifest_rules.h"
 #include "update/run_context.h"
 #include "update/run_report.h"
 #include "update/url_building.h"
@@ -85,7 +86,10 @@ bool PrepareForDownload(RunContext& run) {
 
 void RunUpdate(RunContext& run) {
     StartRun();
-    if (!LoadSettings(run.errorText) || !FetchManifest(run)) return ReportFailure(run.errorText);
+    if (!LoadSettings(run.errorText) || !FetchManifest(run) ||
+        !CheckManifestNames(run.manifest, Settings.patcherExe, run.errorText)) {
+        return ReportFailure(run.errorText);
+    }
     if (CheckLocalFiles(run) == StepResult::RunOver) return;
     if (run.downloadList.empty()) return ReportUpToDate();
     if (!PrepareForDownload(run)) return ReportFailure(run.errorText);

@@ -1,14 +1,22 @@
 #include "update/update_runner.h"
 
+#include <chrono>
 #include <thread>
 
 #include "common/run_flags.h"
+#include "common/win_compat.h"
+#include "net/https_request.h"
 #include "update/run_report.h"
 #include "update/update_run.h"
 
 namespace {
 
 constexpr wchar_t kThreadNotStartedText[] = L"Nie można uruchomić wątku aktualizacji.";
+using SteadyClock = std::chrono::steady_clock;
+// How long the exit waits for a cancelled run; a platform call that ignores
+// the cancel must not keep a closed patcher alive.
+constexpr auto kStopWait = std::chrono::milliseconds(1500);
+constexpr DWORD kStopPollMs = 10;
 
 // The thread of the current or last run; joined before the next run and at exit.
 std::thread WorkerThread;
@@ -35,9 +43,17 @@ void StartUpdateWorker() {
     }
 }
 
-void RequestCancel() { CancelRequested.exchange(true); }
+void RequestCancel() {
+    CancelRequested.exchange(true);
+    // A transfer blocked on a slow server would see the flag only with its next bytes.
+    AbortActiveRequest();
+}
 
-void StopUpdateWorker() {
+bool StopUpdateWorker() {
     RequestCancel();
+    const SteadyClock::time_point deadline = SteadyClock::now() + kStopWait;
+    while (RunActive.load() && SteadyClock::now() < deadline) ::Sleep(kStopPollMs);
+    if (RunActive.load()) return false;
     JoinWorker();
+    return true;
 }

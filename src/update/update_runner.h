@@ -10,8 +10,11 @@ bool UpdateRunActive();
 // started ends like a failed run.
 void StartUpdateWorker();
 
-// Asks the run to stop at its next check of the cancel flag; returns at once.
+// Asks the run to stop at its next check of the cancel flag, and ends a
+// transfer under way; returns at once.
 void RequestCancel();
 
-// Requests a cancel and waits for the run's thread to end; at exit.
-void StopUpdateWorker();
+// Requests a cancel and waits for the run's thread to end, at exit; at most
+// 1.5 s: false when the run is still blocked then (the process must end
+// without it).
+bool StopUpdateWorker();

@@ -184,6 +184,14 @@ TEST_F(DownloadToFileTest, CancelDuringDownloadKeepsExactlyTheCountedBytes) {
     EXPECT_EQ(ReadWholeFile(target), PatternBytes(static_cast<std::size_t>(d.progress.back())));
 }
 
+TEST_F(DownloadToFileTest, BodyLongerThanTheCapStopsBeforeTheFileOutgrowsIt) {
+    const std::wstring target = MakeTempDir(L"cap") + L"\\cap.bin";
+    std::wstring error;
+    EXPECT_FALSE(DownloadToFile(Url("/bytes/3000000"), target, [](std::uint64_t) {}, error, 1000000));
+    EXPECT_EQ(error, L"Serwer wysłał więcej danych, niż podaje lista plików.");
+    EXPECT_LE(ReadWholeFile(target).size(), 1000000u);
+}
+
 TEST_F(DownloadToFileTest, CancelBeforeTheCallLeavesAnEmptyFile) {
     const std::wstring target = MakeTempDir(L"precancel") + L"\\pre.bin";
     WriteFileBytes(target, "old content");

@@ -139,6 +139,9 @@ void RunTest::PutOnSite(const std::wstring& relative, const std::string& bytes) 
 ManifestEntry RunTest::Publish(const std::wstring& relative, const std::string& bytes) {
     PutOnSite(relative, bytes);
     ManifestEntry entry{Md5Of(AppendPath(siteDir_, relative)), bytes.size(), relative};
+    for (ManifestEntry& listed : published_) {
+        if (listed.path == relative) return listed = entry;  // published again: keeps its place
+    }
     published_.push_back(entry);
     return entry;
 }

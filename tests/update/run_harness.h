@@ -52,7 +52,8 @@ protected:
     // The site: BASE_URL of this test, its path on the server, its files.
     std::wstring SiteUrl() const;
     std::string SitePath() const { return "/site/" + token_ + "/"; }
-    // Puts a file on the site and lists it in the manifest (in call order).
+    // Puts a file on the site and lists it in the manifest (in call order; a
+    // path published again keeps its place).
     ManifestEntry Publish(const std::wstring& relative, const std::string& bytes);
     // Puts a file on the site without listing it.
     void PutOnSite(const std::wstring& relative, const std::string& bytes) const;

@@ -1,0 +1,14 @@
+#pragma once
+// What a manifest may not ask of the game folder, checked before any file is
+// touched: one local file listed twice (the last entry would win, and the
+// next run would find the other one stale again), a staging file, or the log.
+
+#include <string>
+
+#include "net/manifest.h"
+
+// False with the error text for the first entry that names a local file an
+// earlier one names (letter case, and trailing dots and spaces of each name
+// aside, as Windows stores names), a staging file (".download", or
+// `patcherExe` + ".new"), or the log patcher.txt.
+bool CheckManifestNames(const Manifest& manifest, const std::wstring& patcherExe, std::wstring& error);
