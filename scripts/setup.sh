@@ -9,7 +9,7 @@ PACKAGES=(
   g++ libssl-dev
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth x11-utils imagemagick
-  nginx-light openssl curl osslsigncode
+  nginx-light tinyproxy openssl curl osslsigncode
   python3 python3-pytest
   googletest
   coreutils procps

@@ -85,12 +85,14 @@ int RunMessageLoop() {
 
 // The program does not end under a running update: the run sees the cancel
 // flag at its next check and returns.
-// A run still blocked in a platform call after the wait (a server dripping
-// its bytes, on a platform where closing the request does not end the read)
-// does not keep the closed patcher alive: the process ends at once, with
-// `exitCode`, and the next run removes the staging file it leaves.
+// A run still blocked in a platform call after the wait (a server that keeps
+// a request waiting for its answer) does not keep the closed patcher alive:
+// the process ends at once, with `exitCode`. TerminateProcess rather than
+// ExitProcess: the latter runs every DLL's detach code, which can wait for
+// ever on a lock the blocked worker holds inside WinHTTP. The log is written
+// line by line and the next run removes the staging file this one leaves.
 void StopUpdateRun(int exitCode) {
-    if (!StopUpdateWorker()) ::ExitProcess(static_cast<UINT>(exitCode));
+    if (!StopUpdateWorker()) ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
     // Texts the run posted after the window went away are still ours.
     ReclaimWindowTexts(MainWindow);
     ReleaseWindowResources();

@@ -1,22 +1,10 @@
 #include "net/https_request.h"
 
-#include <algorithm>
-#include <mutex>
-
+#include "common/run_flags.h"
 #include "config/error_text.h"
+#include "net/url_reference.h"
 
 namespace {
-
-// The request of the transfer under way, for AbortActiveRequest.
-std::mutex activeLock;
-HINTERNET activeRequest = nullptr;
-bool activeClosed = false;
-
-void SetActiveRequest(HINTERNET request) {
-    const std::lock_guard<std::mutex> lock(activeLock);
-    activeRequest = request;
-    activeClosed = false;
-}
 
 constexpr wchar_t kUserAgent[] = L"Zerandis-Patcher/1.0";
 constexpr int kResolveTimeoutMs = 10000;
@@ -58,9 +46,8 @@ bool SplitHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& error
     return true;
 }
 
-bool OpenSession(WinHttpHandle& session, std::wstring& error) {
-    session.Reset(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+bool OpenSession(WinHttpHandle& session, SessionProxy& proxy, std::wstring& error) {
+    session.Reset(OpenSessionWithProxy(kUserAgent, proxy));
     if (!session) {
         const DWORD code = ::GetLastError();
         error = L"WinHttpOpen: " + WindowsErrorText(code);
@@ -90,19 +77,6 @@ std::wstring LocationHeader(HINTERNET request) {
     return location;
 }
 
-// `location` made absolute against `base`, the URL that answered with it.
-std::wstring ResolveLocation(const std::wstring& base, const std::wstring& location) {
-    if (location.find(L"://") != std::wstring::npos) return location;
-    const std::size_t authority = base.find(L"://") + 3;
-    if (location.rfind(L"//", 0) == 0) return base.substr(0, authority - 2) + location;
-    const std::size_t pathStart = std::min(base.find_first_of(L"/?#", authority), base.size());
-    const std::wstring origin = base.substr(0, pathStart);
-    if (location.rfind(L"/", 0) == 0) return origin + location;
-    std::wstring path = base.substr(pathStart, base.find_first_of(L"?#", pathStart) - pathStart);
-    if (path.rfind(L"/", 0) != 0) path = L"/";
-    return origin + path.substr(0, path.rfind(L'/') + 1) + location;
-}
-
 bool IsRedirectStatus(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -119,22 +93,12 @@ bool ReadStatus(HINTERNET request, DWORD& status, std::wstring& error) {
     return true;
 }
 
-// Closes the request of the last hop, unless the abort has closed it already.
-void CloseRequest(WinHttpHandle& request) {
-    const std::lock_guard<std::mutex> lock(activeLock);
-    if (request && request.Get() == activeRequest) {
-        if (activeClosed) request.Release();
-        activeRequest = nullptr;
-    }
-    request.Reset();
-}
-
 // One GET of `url` on the session in `handles`, up to its response headers.
 bool SendOnce(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
     UrlParts parts;
     if (!SplitHttpsUrl(url, parts, error)) return false;
-    if (!handles.session && !OpenSession(handles.session, error)) return false;
-    CloseRequest(handles.request);
+    if (!handles.session && !OpenSession(handles.session, handles.proxy, error)) return false;
+    handles.request.Reset();
     handles.connection.Reset(::WinHttpConnect(handles.session.Get(), parts.host.c_str(), parts.port, 0));
     if (!handles.connection) {
         const DWORD code = ::GetLastError();
@@ -149,7 +113,7 @@ bool SendOnce(const std::wstring& url, HttpsRequestHandles& handles, std::wstrin
         error = L"WinHttpOpenRequest: " + WindowsErrorText(code);
         return false;
     }
-    SetActiveRequest(handles.request.Get());
+    ApplyRequestProxy(handles.session.Get(), handles.request.Get(), url, handles.proxy);
     // Redirects are followed here, not by the platform, so none leads to plain HTTP.
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(handles.request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
@@ -163,26 +127,18 @@ bool SendOnce(const std::wstring& url, HttpsRequestHandles& handles, std::wstrin
     return true;
 }
 
-}  // namespace
-
-HttpsRequestHandles::~HttpsRequestHandles() { CloseRequest(request); }
-
-void AbortActiveRequest() {
-    const std::lock_guard<std::mutex> lock(activeLock);
-    if (activeRequest == nullptr || activeClosed) return;
-    ::WinHttpCloseHandle(activeRequest);
-    activeClosed = true;
-}
-
-bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
-    std::wstring current = url;
+// Follows the redirects of `url` up to a final response; false with the error text.
+bool FollowRedirects(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
+    std::wstring current = WithoutFragment(url);
     for (int redirects = 0;; ++redirects) {
+        // Before every hop: a cancel seen here sends nothing more.
+        if (CancelRequested.load()) return false;
         if (!SendOnce(current, handles, error)) return false;
         DWORD status = 0;
         if (!ReadStatus(handles.request.Get(), status, error)) return false;
         if (status >= 200 && status <= 299) return true;
         const std::wstring location = LocationHeader(handles.request.Get());
-        const std::wstring target = ResolveLocation(current, location);
+        const std::wstring target = ResolveUrlReference(current, location);
         // A redirect to plain HTTP ends here, as its own status.
         if (!IsRedirectStatus(status) || location.empty() || _wcsnicmp(target.c_str(), L"http:", 5) == 0) {
             error = L"Serwer zwrócił HTTP " + std::to_wstring(status) + L" dla " + url;
@@ -194,4 +150,14 @@ bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std
         }
         current = target;
     }
+}
+
+}  // namespace
+
+bool OpenHttpsRequest(const std::wstring& url, HttpsRequestHandles& handles, std::wstring& error) {
+    if (FollowRedirects(url, handles, error)) return true;
+    // Whatever ended a cancelled request (a send or a wait given up, a hop not
+    // taken), the player asked for it.
+    if (CancelRequested.load()) error = kCancelledText;
+    return false;
 }

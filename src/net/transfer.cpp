@@ -14,7 +14,6 @@ namespace {
 constexpr DWORD kDownloadBufferSize = 1048576;
 // On a slow link the file and the progress still move this often.
 constexpr auto kWriteInterval = std::chrono::milliseconds(250);
-constexpr wchar_t kCancelledText[] = L"Operacja anulowana.";
 
 // The body length the server announced, or false when it named none (chunked).
 bool AnnouncedLength(HINTERNET request, std::uint64_t& length) {
@@ -31,6 +30,25 @@ bool AnnouncedLength(HINTERNET request, std::uint64_t& length) {
 
 using Clock = std::chrono::steady_clock;
 
+// The slow-transfer window under way: when it began and what it has received.
+struct Pace {
+    Clock::time_point start = Clock::now();
+    std::uint64_t bytes = 0;
+};
+
+// Counts `count` received bytes into the window; false when a whole window
+// went by with too few of them.
+bool KeepsPace(Pace& pace, DWORD count) {
+    pace.bytes += count;
+    const Clock::time_point now = Clock::now();
+    if (now - pace.start < SlowTransferLimit.window) return true;
+    if (pace.bytes < SlowTransferLimit.minBytes) return false;
+    pace = Pace{now, 0};
+    return true;
+}
+
+constexpr wchar_t kTooSlowText[] = L"Serwer przesyła dane zbyt wolno.";
+
 // The body of one download on its way to the file. Reads take what has
 // arrived (a read never waits for a full buffer), so every rule is checked as
 // bytes come in; the buffer goes to the file when full or kWriteInterval after
@@ -43,33 +61,22 @@ struct BodyStream {
     DWORD buffered = 0;
     std::uint64_t written = 0;
     Clock::time_point lastWrite = Clock::now();
-    Clock::time_point paceStart = Clock::now();  // the slow-transfer window under way
-    std::uint64_t paceBytes = 0;
+    Pace pace{};
 };
 
-// Counts `count` received bytes into the slow-transfer window; false when
-// a whole window went by with too few of them.
-bool KeepsPace(BodyStream& stream, DWORD count) {
-    stream.paceBytes += count;
-    const Clock::time_point now = Clock::now();
-    if (now - stream.paceStart < SlowTransferLimit.window) return true;
-    if (stream.paceBytes < SlowTransferLimit.minBytes) return false;
-    stream.paceStart = now;
-    stream.paceBytes = 0;
-    return true;
+// The text of a failed read: a read that failed after a cancel is a cancel.
+std::wstring ReadErrorText(const wchar_t* prefix, DWORD code) {
+    if (CancelRequested.load()) return kCancelledText;
+    return prefix + WindowsErrorText(code);
 }
 
-// The text of a failed read: a read ended by the cancel is a cancel.
-std::wstring ReadErrorText(DWORD code) {
-    if (CancelRequested.load()) return kCancelledText;
-    return L"Błąd odczytu HTTP: " + WindowsErrorText(code);
-}
+constexpr wchar_t kFileReadPrefix[] = L"Błąd odczytu HTTP: ";
 
 // Adds what has arrived to the buffer; `finished` at the end of the body.
 bool ReadSome(BodyStream& stream, bool& finished, std::wstring& error) {
     DWORD available = 0;
     if (!::WinHttpQueryDataAvailable(stream.request, &available)) {
-        error = ReadErrorText(::GetLastError());
+        error = ReadErrorText(kFileReadPrefix, ::GetLastError());
         return false;
     }
     if (available == 0) {
@@ -84,13 +91,13 @@ bool ReadSome(BodyStream& stream, bool& finished, std::wstring& error) {
     DWORD read = 0;
     const DWORD wanted = std::min(available, kDownloadBufferSize - stream.buffered);
     if (!::WinHttpReadData(stream.request, stream.buffer.get() + stream.buffered, wanted, &read)) {
-        error = ReadErrorText(::GetLastError());
+        error = ReadErrorText(kFileReadPrefix, ::GetLastError());
         return false;
     }
     stream.buffered += read;
     finished = read == 0;
-    if (!KeepsPace(stream, read)) {
-        error = L"Serwer przesyła dane zbyt wolno.";
+    if (!KeepsPace(stream.pace, read)) {
+        error = kTooSlowText;
         return false;
     }
     return true;
@@ -123,15 +130,15 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
     HttpsRequestHandles handles;
     if (!OpenHttpsRequest(url, handles, error)) return false;
     bytes.clear();
-    if (CancelRequested.load()) {
-        error = kCancelledText;
-        return false;
-    }
+    Pace pace{};
     for (;;) {
+        if (CancelRequested.load()) {
+            error = kCancelledText;
+            return false;
+        }
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(handles.request.Get(), &available)) {
-            const DWORD code = ::GetLastError();
-            error = L"WinHttpQueryDataAvailable: " + WindowsErrorText(code);
+            error = ReadErrorText(L"WinHttpQueryDataAvailable: ", ::GetLastError());
             return false;
         }
         if (available == 0) {
@@ -153,13 +160,14 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
         bytes.resize(oldSize + available);
         DWORD read = 0;
         if (!::WinHttpReadData(handles.request.Get(), bytes.data() + oldSize, available, &read)) {
-            const DWORD code = ::GetLastError();
-            error = L"WinHttpReadData: " + WindowsErrorText(code);
+            error = ReadErrorText(L"WinHttpReadData: ", ::GetLastError());
             return false;
         }
         bytes.resize(oldSize + read);
-        if (CancelRequested.load()) {
-            error = kCancelledText;
+        // The manifest and its signature are held to the files' pace: a drip
+        // must not hold the run before its first file either.
+        if (!KeepsPace(pace, read)) {
+            error = kTooSlowText;
             return false;
         }
     }

@@ -14,8 +14,8 @@ using DownloadProgressCallback = std::function<void(std::uint64_t)>;
 inline constexpr std::uint64_t kFetchToMemoryLimit = 16777216;
 
 // Reads the whole body of `url` into `bytes` (emptied once the request is
-// open). False with `error` on any failure, an oversized body, or a cancel;
-// `bytes` then holds what had been read.
+// open). False with `error` on any failure, an oversized or too slow body
+// (SlowTransferLimit), or a cancel; `bytes` then holds what had been read.
 bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstring& error);
 
 // A transfer that receives fewer than `minBytes` in any `window` is given up:
@@ -24,7 +24,7 @@ struct SlowTransferRule {
     std::chrono::milliseconds window{60000};
     std::uint64_t minBytes = 1024;
 };
-// The rule every DownloadToFile applies; set before a run (tests shorten it).
+// The rule every FetchToMemory and DownloadToFile applies; set before a run (tests shorten it).
 extern SlowTransferRule SlowTransferLimit;
 
 inline constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;

@@ -5,7 +5,6 @@
 
 #include "common/run_flags.h"
 #include "common/win_compat.h"
-#include "net/https_request.h"
 #include "update/run_report.h"
 #include "update/update_run.h"
 
@@ -44,9 +43,9 @@ void StartUpdateWorker() {
 }
 
 void RequestCancel() {
+    // Only a flag: the worker's network handles are the worker's alone, and
+    // it reads the flag before each request and between reads.
     CancelRequested.exchange(true);
-    // A transfer blocked on a slow server would see the flag only with its next bytes.
-    AbortActiveRequest();
 }
 
 bool StopUpdateWorker() {

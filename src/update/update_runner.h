@@ -10,8 +10,8 @@ bool UpdateRunActive();
 // started ends like a failed run.
 void StartUpdateWorker();
 
-// Asks the run to stop at its next check of the cancel flag, and ends a
-// transfer under way; returns at once.
+// Asks the run to stop at its next check of the cancel flag; returns at once.
+// A request that waits for its server ends that wait first.
 void RequestCancel();
 
 // Requests a cancel and waits for the run's thread to end, at exit; at most

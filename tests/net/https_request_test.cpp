@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "config/error_text.h"
+#include "common/run_flags.h"
 #include "common/text.h"
 #include "net/https_request.h"
+#include "net/url_reference.h"
 #include "net_test_env.h"
 
 namespace {
@@ -175,6 +179,100 @@ TEST(HttpsRequestTls, NothingListeningFailsToDownload) {
     // Port 1 on the loopback: connection refused at once.
     const auto outcome = Open(L"https://127.0.0.1:1/x");
     EXPECT_EQ(outcome.error, L"Błąd pobierania: " + WindowsErrorText(ERROR_WINHTTP_CANNOT_CONNECT));
+}
+
+TEST(HttpsRequestRedirect, LocationResolvesAsRfc3986Says) {
+    const std::wstring base = L"https://h:1/a/b/c?q=1#f";
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"d?u=http://x/", L"https://h:1/a/b/d?u=http://x/"},  // "://" in a query is no scheme
+        {L"?y", L"https://h:1/a/b/c?y"},
+        {L"", L"https://h:1/a/b/c?q=1"},
+        {L"#g", L"https://h:1/a/b/c?q=1"},
+        {L"../../g#frag", L"https://h:1/g"},
+        {L"./g/.", L"https://h:1/a/b/g/"},
+        {L"/x/../y?z", L"https://h:1/y?z"},
+        {L"//other/p", L"https://other/p"},
+        {L"HTTP://h/p", L"HTTP://h/p"},
+        {L"a:b", L"a:b"},
+    };
+    for (const auto& [reference, expected] : cases) {
+        EXPECT_EQ(ResolveUrlReference(base, reference), expected) << WideToUtf8(reference);
+    }
+}
+
+TEST(HttpsRequestCancel, CancelDuringAHopEndsWithItAndSendsNoMore) {
+    const std::string token = UniqueToken();
+    const std::string hop2 = "/hops/2/300?id=" + token;
+    std::chrono::steady_clock::time_point cancelled;
+    std::thread canceller([&] {
+        while (RequestsFor(hop2).empty()) ::Sleep(5);
+        cancelled = std::chrono::steady_clock::now();
+        CancelRequested.store(true);
+    });
+    const auto outcome = Open(Url("/hops/3/300?id=" + token));
+    const auto returned = std::chrono::steady_clock::now();
+    canceller.join();
+    CancelRequested.store(false);
+    EXPECT_EQ(outcome.error, L"Operacja anulowana.");
+    EXPECT_LT(returned - cancelled, std::chrono::milliseconds(300 + 400));  // the hop's delay, with slack
+    EXPECT_TRUE(RequestsFor("/hops/1/300?id=" + token).empty());
+}
+
+// Stands for Windows 7 and 8.0, whose WinHTTP refuses the automatic proxy.
+std::vector<DWORD> classicOpens;
+HINTERNET RefuseAutomaticProxy(const wchar_t* userAgent, DWORD accessType, const wchar_t* proxy,
+                               const wchar_t* bypass) {
+    if (accessType == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    classicOpens.push_back(accessType);
+    return ::WinHttpOpen(userAgent, accessType, proxy, bypass, 0);
+}
+
+// Internet Options keep the settings of the LAN connection as one record
+// (version, counter, flags, then counted strings): a named proxy, or none.
+void SetInternetOptionsProxy(const std::string& proxy) {
+    std::string record;
+    const auto add = [&](std::uint32_t value) { record.append(reinterpret_cast<const char*>(&value), 4); };
+    add(0x46);
+    add(1);
+    add(proxy.empty() ? 1 : 3);  // direct, plus a named proxy
+    add(static_cast<std::uint32_t>(proxy.size()));
+    record += proxy;
+    add(0);  // bypass list
+    add(0);  // script address
+    record.append(32, '\0');
+    EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER,
+                                L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                                L"DefaultConnectionSettings", REG_BINARY, record.data(),
+                                static_cast<DWORD>(record.size())), ERROR_SUCCESS);
+}
+
+TEST(HttpsRequestProxy, RefusedAutomaticProxyTakesTheInternetOptionsProxy) {
+    const std::string port = NetEnvValue("SCRIPTED_PORT");
+    const SessionOpener original = OpenWinHttpSession;
+    OpenWinHttpSession = RefuseAutomaticProxy;
+    SetInternetOptionsProxy("127.0.0.1:" + NetEnvValue("PROXY_PORT"));
+    classicOpens.clear();
+    const auto outcome = Open(Url("/status/200"));
+    SetInternetOptionsProxy("");
+    const auto direct = Open(Url("/status/200"));
+    OpenWinHttpSession = original;
+    EXPECT_TRUE(outcome.ok) << WideToUtf8(outcome.error);
+    EXPECT_EQ(classicOpens, (std::vector<DWORD>{WINHTTP_ACCESS_TYPE_NAMED_PROXY, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY}));
+    EXPECT_TRUE(direct.ok) << WideToUtf8(direct.error);
+    const std::string proxyLog = ReadWholeFile(Utf8ToWide(NetEnvValue("PROXY_LOG")));
+    EXPECT_NE(proxyLog.find("CONNECT localhost:" + port + " HTTP/1.1"), std::string::npos) << proxyLog;
+}
+
+TEST(HttpsRequestProxy, AProxyScriptDecidesPerRequestBeforeTheNamedProxy) {
+    const InternetOptionsProxy scripted{true, L"", L"p:8080", L"<local>"};
+    EXPECT_EQ(ClassicAccessType(scripted), static_cast<DWORD>(WINHTTP_ACCESS_TYPE_NO_PROXY));
+    const RequestProxy answer{RequestProxy::Kind::Direct, L"", L""};
+    EXPECT_EQ(ChooseRequestProxy(scripted, &answer).kind, RequestProxy::Kind::Direct);
+    const RequestProxy fallback = ChooseRequestProxy(scripted, nullptr);  // no script found
+    EXPECT_EQ(fallback.proxy + L"|" + fallback.bypass, L"p:8080|<local>");
 }
 
 }  // namespace

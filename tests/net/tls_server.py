@@ -11,6 +11,7 @@ Every listener serves the same routes:
   /status/<code>              that status, body "status <code>"
   /redirect/<code>?to=<url>   that status with Location: <url>
   /loop                       302 to itself, for ever
+  /hops/<n>/<ms>?<query>      after <ms>, 302 to /hops/<n-1>/<ms>?<query>; /hops/0/.. is 200
   /bytes/<n>                  n bytes, byte i = i % 251
   /cut/<announced>/<sent>     Content-Length <announced>, <sent> bytes, then close
   /slow/<n>/<chunk>/<ms>      n bytes in chunks of <chunk>, <ms> apart
@@ -118,6 +119,14 @@ class Handler(BaseHTTPRequestHandler):
             self.send_plain(int(parts[1]), f"status {parts[1]}".encode())
         elif kind == "redirect" and len(parts) == 2:
             self.send_plain(int(parts[1]), b"", [("Location", query["to"][0])])
+        elif kind == "hops" and len(parts) == 3:
+            time.sleep(int(parts[2]) / 1000.0)
+            n = int(parts[1])
+            if n == 0:
+                self.send_plain(200, b"arrived")
+            else:
+                query = urllib.parse.urlsplit(self.path).query
+                self.send_plain(302, b"", [("Location", f"/hops/{n - 1}/{parts[2]}?{query}")])
         elif kind == "loop":
             self.send_plain(302, b"", [("Location", "/loop")])
         elif kind == "bytes" and len(parts) == 2:

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/app_paths.h"
+#include "common/run_flags.h"
 #include "common/text.h"
 #include "net_test_env.h"
 #include "run_harness.h"
@@ -83,6 +84,21 @@ TEST_F(FaultTest, ManifestFailuresNameTheirCause) {
 
     PutOnSite(L"manifest.md5", "# nothing here\n");
     EXPECT_EQ(RunExpectingFailure(), L"Manifest nie zawiera żadnych plików.");
+}
+
+TEST_F(FaultTest, CancelDuringADrippingManifestEndsWithTheCancelText) {
+    Publish(L"a.txt", "a");
+    WriteManifest();
+    Plan(L"manifest.md5", {"slow 4 200"});  // about 2 s for the whole manifest
+    std::thread canceller([&] {
+        while (SiteRequests().empty()) ::Sleep(10);
+        ::Sleep(300);
+        CancelRequested.store(true);
+    });
+    WriteIni();
+    EXPECT_EQ(RunExpectingFailure(), L"Operacja anulowana.");
+    canceller.join();
+    EXPECT_EQ(SiteRequests().size(), 1u);  // neither the signature nor a file after it
 }
 
 TEST_F(FaultTest, InsecureServersAreRefused) {

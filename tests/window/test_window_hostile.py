@@ -1,6 +1,7 @@
-"""A planted game folder and a server that drips: DLLs of system names beside
-the patcher are never loaded, and closing ends the process even while a
-transfer is blocked. On the win32 tree this is the shipped program's smoke set."""
+"""A planted game folder, a server that drips, a proxy in the way: DLLs of
+system names beside the patcher are never loaded, closing ends the process even
+while a transfer is blocked, and a proxy set in Internet Options carries the
+update. On the win32 tree this is the shipped program's smoke set."""
 
 import os
 import shutil
@@ -8,7 +9,7 @@ import subprocess
 import time
 
 from patcher_rig import IDC_PLAY, IDC_REPAIR, IDC_STATUS, UP_TO_DATE
-from update_site import CLIENT_FILES
+from update_site import CLIENT_FILES, NetServers
 
 SLOW_MS = 300000  # 32-bit Wine may be emulated: a start can take a minute
 # Windows loads these from System32 whatever lies beside a program.
@@ -61,3 +62,24 @@ def test_close_during_a_drip_ends_the_process_within_2_s(sites, launcher, driver
     driver.wait_enabled(IDC_REPAIR, True, SLOW_MS)
     driver.call("close")
     assert again.process.wait(SLOW_MS / 1000) == 0
+
+
+def test_an_internet_options_proxy_carries_the_update(sites, launcher, driver, rig):
+    servers = NetServers.from_environment()
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+    connect = f"CONNECT localhost:{servers.scripted_port} HTTP/1.1"
+    with open(servers.values["PROXY_LOG"], encoding="utf-8") as log:
+        before = log.read().count(connect)
+    rig.run_windows("reg", "add", key, "/v", "ProxyServer", "/d", f"127.0.0.1:{servers.values['PROXY_PORT']}", "/f")
+    rig.run_windows("reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+    try:
+        started = launcher.start("proxied", site=sites.client("proxied"), find_timeout_ms=SLOW_MS,
+                                 prepare=lambda game: os.remove(game.file("data/base.pak")))
+        driver.wait_enabled(IDC_PLAY, True, SLOW_MS)
+        driver.call("close")
+        assert started.process.wait(SLOW_MS / 1000) == 0
+    finally:
+        rig.run_windows("reg", "delete", key, "/v", "ProxyEnable", "/f")
+        rig.run_windows("reg", "delete", key, "/v", "ProxyServer", "/f")
+    with open(servers.values["PROXY_LOG"], encoding="utf-8") as log:
+        assert log.read().count(connect) - before >= 2  # the manifest and the file
