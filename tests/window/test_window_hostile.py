@@ -5,6 +5,7 @@ update. On the win32 tree this is the shipped program's smoke set."""
 
 import os
 import shutil
+import struct
 import subprocess
 import time
 
@@ -64,22 +65,34 @@ def test_close_during_a_drip_ends_the_process_within_2_s(sites, launcher, driver
     assert again.process.wait(SLOW_MS / 1000) == 0
 
 
+def internet_options_proxy(proxy):
+    """Internet Options' record of the LAN connection: a named proxy, or none (hex for reg)."""
+    flags = 3 if proxy else 1  # direct, plus a named proxy
+    name = proxy.encode()
+    record = struct.pack("<4I", 0x46, 1, flags, len(name)) + name + struct.pack("<2I", 0, 0) + bytes(32)
+    return record.hex()
+
+
 def test_an_internet_options_proxy_carries_the_update(sites, launcher, driver, rig):
+    # Wine's WinHTTP takes the automatic proxy and then ignores Internet Options,
+    # so the patcher runs as on Windows 7 and 8.0, which refuse it.
     servers = NetServers.from_environment()
-    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
     connect = f"CONNECT localhost:{servers.scripted_port} HTTP/1.1"
     with open(servers.values["PROXY_LOG"], encoding="utf-8") as log:
         before = log.read().count(connect)
-    rig.run_windows("reg", "add", key, "/v", "ProxyServer", "/d", f"127.0.0.1:{servers.values['PROXY_PORT']}", "/f")
-    rig.run_windows("reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+    proxy = internet_options_proxy(f"127.0.0.1:{servers.values['PROXY_PORT']}")
+    rig.run_windows("reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d", proxy, "/f")
     try:
         started = launcher.start("proxied", site=sites.client("proxied"), find_timeout_ms=SLOW_MS,
+                                 patcher_exe=os.environ["CLASSIC_PROXY_PATCHER"],
                                  prepare=lambda game: os.remove(game.file("data/base.pak")))
         driver.wait_enabled(IDC_PLAY, True, SLOW_MS)
+        assert started.game.exists("data/base.pak")
         driver.call("close")
         assert started.process.wait(SLOW_MS / 1000) == 0
     finally:
-        rig.run_windows("reg", "delete", key, "/v", "ProxyEnable", "/f")
-        rig.run_windows("reg", "delete", key, "/v", "ProxyServer", "/f")
+        rig.run_windows("reg", "delete", key, "/v", "DefaultConnectionSettings", "/f")
     with open(servers.values["PROXY_LOG"], encoding="utf-8") as log:
-        assert log.read().count(connect) - before >= 2  # the manifest and the file
+        # One tunnel or more: Wine keeps a tunnel open for the next request.
+        assert log.read().count(connect) > before
