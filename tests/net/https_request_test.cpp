@@ -218,54 +218,6 @@ TEST(HttpsRequestCancel, CancelDuringAHopEndsWithItAndSendsNoMore) {
     EXPECT_TRUE(RequestsFor("/hops/1/300?id=" + token).empty());
 }
 
-// Stands for Windows 7 and 8.0, whose WinHTTP refuses the automatic proxy.
-std::vector<DWORD> classicOpens;
-HINTERNET RefuseAutomaticProxy(const wchar_t* userAgent, DWORD accessType, const wchar_t* proxy,
-                               const wchar_t* bypass) {
-    if (accessType == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    classicOpens.push_back(accessType);
-    return ::WinHttpOpen(userAgent, accessType, proxy, bypass, 0);
-}
-
-// Internet Options keep the settings of the LAN connection as one record
-// (version, counter, flags, then counted strings): a named proxy, or none.
-void SetInternetOptionsProxy(const std::string& proxy) {
-    std::string record;
-    const auto add = [&](std::uint32_t value) { record.append(reinterpret_cast<const char*>(&value), 4); };
-    add(0x46);
-    add(1);
-    add(proxy.empty() ? 1 : 3);  // direct, plus a named proxy
-    add(static_cast<std::uint32_t>(proxy.size()));
-    record += proxy;
-    add(0);  // bypass list
-    add(0);  // script address
-    record.append(32, '\0');
-    EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER,
-                                L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
-                                L"DefaultConnectionSettings", REG_BINARY, record.data(),
-                                static_cast<DWORD>(record.size())), ERROR_SUCCESS);
-}
-
-TEST(HttpsRequestProxy, RefusedAutomaticProxyTakesTheInternetOptionsProxy) {
-    const std::string port = NetEnvValue("SCRIPTED_PORT");
-    const SessionOpener original = OpenWinHttpSession;
-    OpenWinHttpSession = RefuseAutomaticProxy;
-    SetInternetOptionsProxy("127.0.0.1:" + NetEnvValue("PROXY_PORT"));
-    classicOpens.clear();
-    const auto outcome = Open(Url("/status/200"));
-    SetInternetOptionsProxy("");
-    const auto direct = Open(Url("/status/200"));
-    OpenWinHttpSession = original;
-    EXPECT_TRUE(outcome.ok) << WideToUtf8(outcome.error);
-    EXPECT_EQ(classicOpens, (std::vector<DWORD>{WINHTTP_ACCESS_TYPE_NAMED_PROXY, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY}));
-    EXPECT_TRUE(direct.ok) << WideToUtf8(direct.error);
-    const std::string proxyLog = ReadWholeFile(Utf8ToWide(NetEnvValue("PROXY_LOG")));
-    EXPECT_NE(proxyLog.find("CONNECT localhost:" + port + " HTTP/1.1"), std::string::npos) << proxyLog;
-}
-
 TEST(HttpsRequestProxy, AProxyScriptDecidesPerRequestBeforeTheNamedProxy) {
     const InternetOptionsProxy scripted{true, L"", L"p:8080", L"<local>"};
     EXPECT_EQ(ClassicAccessType(scripted), static_cast<DWORD>(WINHTTP_ACCESS_TYPE_NO_PROXY));
