@@ -9,6 +9,8 @@ import struct
 import subprocess
 import time
 
+import pytest
+
 from patcher_rig import IDC_PLAY, IDC_REPAIR, IDC_STATUS, UP_TO_DATE
 from update_site import CLIENT_FILES, NetServers
 
@@ -76,6 +78,8 @@ def internet_options_proxy(proxy):
 def test_an_internet_options_proxy_carries_the_update(sites, launcher, driver, rig):
     # Wine's WinHTTP takes the automatic proxy and then ignores Internet Options,
     # so the patcher runs as on Windows 7 and 8.0, which refuse it.
+    if "CLASSIC_PROXY_PATCHER" not in os.environ:
+        pytest.skip("64-bit tree only")
     servers = NetServers.from_environment()
     key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
     connect = f"CONNECT localhost:{servers.scripted_port} HTTP/1.1"
