@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/long_path.h"
 #include "common/win_compat.h"
 
 std::wstring OwnExePath;
@@ -56,7 +57,7 @@ size_t RootLength(const std::wstring& path) {
 }
 
 bool IsDirectory(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPathForm(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -111,7 +112,7 @@ bool CreateDirectoryTree(const std::wstring& directory) {
     // Walk up to the first folder that exists, then make the missing ones top-down.
     std::vector<std::wstring> missing;
     for (std::wstring current = directory;;) {
-        const DWORD attributes = ::GetFileAttributesW(current.c_str());
+        const DWORD attributes = ::GetFileAttributesW(LongPathForm(current).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
             break;
@@ -123,7 +124,7 @@ bool CreateDirectoryTree(const std::wstring& directory) {
     }
     for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
         // Another process may make the same folder meanwhile; the final check decides.
-        if (!::CreateDirectoryW(folder->c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        if (!::CreateDirectoryW(LongPathForm(*folder).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
     }
     return IsDirectory(directory);
 }

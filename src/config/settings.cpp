@@ -4,14 +4,18 @@
 #include <vector>
 
 #include "common/app_paths.h"
+#include "common/handle.h"
 #include "common/text.h"
 #include "common/win_compat.h"
+#include "config/ini_text.h"
 
 PatcherSettings Settings;
 
 namespace {
 
-constexpr DWORD kIniValueCapacity = 2048;
+constexpr DWORD kIniValueCapacity = kIniValueLimit + 1;
+// More than any hand-written patcher.ini; only a file with a mark is read whole.
+constexpr DWORD kIniReadLimit = 1048576;
 constexpr wchar_t kIniSection[] = L"PATCHER";
 constexpr wchar_t kHttpsScheme[] = L"https://";
 
@@ -21,9 +25,29 @@ bool IniFileExists(const std::wstring& iniPath) {
     return ::GetFileAttributesW(iniPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The file's first kIniReadLimit bytes; empty when it cannot be read.
+std::string ReadIniBytes(const std::wstring& iniPath) {
+    const FileHandle file(::CreateFileW(iniPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return {};
+    std::string bytes(kIniReadLimit, '\0');
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), bytes.data(), kIniReadLimit, &read, nullptr)) return {};
+    bytes.resize(read);
+    return bytes;
+}
+
 }  // namespace
 
 std::wstring ReadIniValue(const std::wstring& iniPath, const std::wstring& key, const std::wstring& defaultValue) {
+    // Saved as UTF-8 with a mark (as Notepad does): Windows would read it as
+    // ANSI and miss the section, so it is read here by the same rules.
+    const std::string bytes = ReadIniBytes(iniPath);
+    if (HasUtf8Bom(bytes)) {
+        std::wstring value;
+        const bool found = FindIniValue(std::string_view(bytes).substr(3), kIniSection, key, value);
+        return TrimWhitespace(found ? value : defaultValue.substr(0, kIniValueLimit));
+    }
     std::vector<wchar_t> buffer(kIniValueCapacity, L'\0');
     ::GetPrivateProfileStringW(kIniSection, key.c_str(), defaultValue.c_str(), buffer.data(), kIniValueCapacity,
                                iniPath.c_str());

@@ -1,6 +1,7 @@
 #include "system/file_replace.h"
 
 #include "common/app_paths.h"
+#include "common/long_path.h"
 #include "common/win_compat.h"
 #include "config/error_text.h"
 #include "config/log.h"
@@ -39,14 +40,17 @@ void ClearReadOnly(const std::wstring& target) {
 
 bool ReplaceLocalFile(const std::wstring& source, const std::wstring& target, std::wstring& errorText) {
     if (!CreateParentDirectory(target, errorText)) return false;
-    ClearReadOnly(target);
+    // The calls get the long form where a path needs it; the texts keep the player's form.
+    const std::wstring longSource = LongPathForm(source);
+    const std::wstring longTarget = LongPathForm(target);
+    ClearReadOnly(longTarget);
 
     DWORD error = ERROR_SUCCESS;
     int attempt = 1;
     for (;; ++attempt) {
         // No MOVEFILE_COPY_ALLOWED: the staging file sits beside the target, so
         // this is a rename that replaces the target whole or not at all.
-        if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (::MoveFileExW(longSource.c_str(), longTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             if (attempt > 1) {
                 WriteLog(L"Podmiana pliku powiodła się po ponowieniu: " + target + L" | próba: " +
                          std::to_wstring(attempt) + L"/" + std::to_wstring(kMaxAttempts));

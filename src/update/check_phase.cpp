@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "common/app_paths.h"
+#include "common/long_path.h"
 #include "common/run_flags.h"
 #include "common/text.h"
 #include "common/win_compat.h"
@@ -17,7 +18,7 @@ bool IsLocalFileCurrent(const ManifestEntry& entry, const std::wstring& localPat
     if (!QueryRegularFileSize(localPath, size) || size != entry.size) return false;  // a wrong size is never read
     std::wstring md5;
     std::wstring md5Error;
-    if (!ComputeFileMd5(localPath, md5, md5Error)) {
+    if (!ComputeFileMd5(LongPathForm(localPath), md5, md5Error)) {
         // An unreadable file is simply downloaded again; its error is of no use to the player.
         cancelled = CancelRequested.load();
         return false;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "common/long_path.h"
 #include "common/run_flags.h"
 #include "common/win_compat.h"
 #include "config/log.h"
@@ -65,13 +66,19 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     if (record.attempt > 1) {
         ReportStatus(L"Ponowne pobieranie pliku (" + AttemptOfText(record.attempt) + L")...");
     }
+    // Made before the request, so a name a scanner still holds is waited out
+    // within this attempt instead of costing it.
+    const bool created = CreateStagingFile(staged, run.errorText);
     const SteadyClock::time_point start = SteadyClock::now();
     // The staging file never holds more than the entry's size.
-    const bool transferred = DownloadToFile(
-        url, staged.stagingPath,
-        [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText, entry.size);
+    const bool transferred =
+        created && DownloadToFile(
+                       url, LongPathForm(staged.stagingPath),
+                       [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText,
+                       entry.size);
     record.seconds = SecondsSince(start);
     if (!transferred) {
+        run.errorText = ShownPathText(run.errorText, staged.stagingPath);
         WriteLog(L"Próba pobrania " + AttemptOfText(record.attempt) + L" nie powiodła się dla " + entry.path +
                  L": " + run.errorText);
         if (record.attempt < kAttempts && !CancelRequested.load()) ::Sleep(kPauseAfterFailedTransferMs);
@@ -79,7 +86,8 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
     }
     const std::uint64_t size = StagedSize(staged.stagingPath);
     std::wstring md5Error;
-    const bool hashed = ComputeFileMd5(staged.stagingPath, record.md5, md5Error);
+    const bool hashed = ComputeFileMd5(LongPathForm(staged.stagingPath), record.md5, md5Error);
+    md5Error = ShownPathText(md5Error, staged.stagingPath);
     if (size == entry.size && hashed && record.md5 == entry.md5) return true;
     WriteLog(MismatchLogLine(entry, record.md5, size, record.attempt, md5Error));
     if (record.attempt < kAttempts && !CancelRequested.load()) {

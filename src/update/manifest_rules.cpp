@@ -9,7 +9,8 @@
 namespace {
 
 // The name Windows stores for `path`: each element without its trailing dots
-// and spaces, in upper case as the file system compares names.
+// and spaces, elements that leave nothing (".", or an empty one between two
+// separators) dropped, in upper case as the file system compares names.
 std::wstring StoredName(const std::wstring& path) {
     std::wstring name;
     std::size_t start = 0;
@@ -17,8 +18,10 @@ std::wstring StoredName(const std::wstring& path) {
         const std::size_t end = std::min(path.find(L'\\', start), path.size());
         std::wstring_view element(path.data() + start, end - start);
         while (!element.empty() && (element.back() == L'.' || element.back() == L' ')) element.remove_suffix(1);
-        if (start > 0) name += L'\\';
-        name += element;
+        if (!element.empty()) {
+            if (!name.empty()) name += L'\\';
+            name += element;
+        }
         start = end + 1;
     }
     std::wstring upper(name.size(), L'\0');
@@ -35,9 +38,9 @@ bool EndsWith(const std::wstring& text, std::wstring_view suffix) {
 
 }  // namespace
 
-bool CheckManifestNames(const Manifest& manifest, const std::wstring& patcherExe, std::wstring& error) {
+bool CheckManifestNames(const Manifest& manifest, const std::wstring& ownStagingName, std::wstring& error) {
     const std::wstring log = StoredName(L"patcher.txt");
-    const std::wstring newPatcher = StoredName(patcherExe + L".new");
+    const std::wstring newPatcher = StoredName(ownStagingName);
     std::unordered_set<std::wstring> seen;
     seen.reserve(manifest.size());
     for (const ManifestEntry& entry : manifest) {

@@ -8,7 +8,8 @@
 #include "net/manifest.h"
 
 // False with the error text for the first entry that names a local file an
-// earlier one names (letter case, and trailing dots and spaces of each name
-// aside, as Windows stores names), a staging file (".download", or
-// `patcherExe` + ".new"), or the log patcher.txt.
-bool CheckManifestNames(const Manifest& manifest, const std::wstring& patcherExe, std::wstring& error);
+// earlier one names (letter case, "." elements, repeated separators, and
+// trailing dots and spaces of each name aside, as Windows stores names), a
+// staging file (".download", or `ownStagingName`: the running patcher's
+// ".new" file, relative to the game folder), or the log patcher.txt.
+bool CheckManifestNames(const Manifest& manifest, const std::wstring& ownStagingName, std::wstring& error);

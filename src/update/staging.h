@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/win_compat.h"
 #include "net/manifest.h"
 
 // Where one file is downloaded to and installed.
@@ -15,6 +16,10 @@ struct StagedFile {
     bool ownExecutable = false;
 };
 
+// Where the patcher's own new executable is staged: beside the running one,
+// OwnExePath + ".new".
+std::wstring OwnStagingPath();
+
 // Works out the paths of `entry` (the own executable is recognised by
 // `patcherExeLower`).
 StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExeLower);
@@ -22,6 +27,17 @@ StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExe
 // Creates the staging file's folder and deletes a staging file left by an
 // earlier run; errors are of no consequence (the download reports them).
 void PrepareStaging(const StagedFile& staged);
+
+// Creates (or empties) the staging file for one attempt's transfer. A virus
+// scanner still reading the last attempt's file, or that file's pending
+// delete, keeps the name busy for a moment: access denied, a sharing
+// violation or a pending delete is retried for about 2 s before it fails.
+// False with `errorText` naming the staging path as the player knows it.
+bool CreateStagingFile(const StagedFile& staged, std::wstring& errorText);
+
+// The CreateFileW that CreateStagingFile calls; tests put a recorder here.
+using CreateFileCall = decltype(&::CreateFileW);
+extern CreateFileCall StagingCreateFile;
 
 // Deletes the staging file if there is one; errors are of no consequence.
 void RemoveStagingFile(const StagedFile& staged);

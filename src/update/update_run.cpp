@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/app_paths.h"
 #include "common/run_flags.h"
 #include "common/text.h"
 #include "common/win_compat.h"
@@ -16,6 +17,7 @@
 #include "update/manifest_rules.h"
 #include "update/run_context.h"
 #include "update/run_report.h"
+#include "update/staging.h"
 #include "update/url_building.h"
 
 namespace {
@@ -87,7 +89,7 @@ bool PrepareForDownload(RunContext& run) {
 void RunUpdate(RunContext& run) {
     StartRun();
     if (!LoadSettings(run.errorText) || !FetchManifest(run) ||
-        !CheckManifestNames(run.manifest, Settings.patcherExe, run.errorText)) {
+        !CheckManifestNames(run.manifest, FileNamePart(OwnStagingPath()), run.errorText)) {
         return ReportFailure(run.errorText);
     }
     if (CheckLocalFiles(run) == StepResult::RunOver) return;

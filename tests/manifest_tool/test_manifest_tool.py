@@ -285,3 +285,18 @@ def test_keys_sign_and_verify_the_manifest_as_the_guide_says(run, tmp_path):
     assert finding("studio.pub.pem") == (1, f"signature: {sig} (holds no signature)\n")
     sig.unlink()
     assert finding("studio.pub.pem") == (1, f"signature: {sig} (missing)\n")
+
+
+def test_warns_but_lists_a_path_long_below_a_typical_install_folder(run, tmp_path):
+    client = tmp_path / "client"
+    # Below a 60-character folder: 201 characters, and exactly 200.
+    warned, quiet = "d" * 100 + "/" + "w" * 40, "d" * 100 + "/" + "q" * 39
+    for rel in (warned, quiet):
+        (client / rel).parent.mkdir(parents=True, exist_ok=True)
+        (client / rel).write_bytes(b"x")
+    result = run("generate", client)
+    assert result.returncode == 0, result.stderr
+    assert sorted(listed_paths(result.stdout)) == sorted([warned, quiet])
+    assert [line for line in result.stderr.decode().splitlines() if line.startswith("warning: ")] == [
+        f"warning: {warned}: longer than 200 characters below a typical 60-character install folder; "
+        "other programs may fail to open it"]

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/app_paths.h"
 #include "stand_in.h"
 #include "system/configurator_shutdown.h"
 #include "system/game_shutdown.h"
@@ -60,6 +61,14 @@ TEST(IsSamePath, IgnoresCaseSlashesAndDotComponents) {
     EXPECT_TRUE(IsSamePath(file, dir.Path() + L"\\sub\\..\\config.exe"));
     EXPECT_FALSE(IsSamePath(file, dir.File(L"OrkumiConfig.exe")));
     EXPECT_FALSE(IsSamePath(file, dir.Path() + L"\\other\\config.exe"));
+
+    // Only the file on disk knows that an 8.3 name is the same file.
+    const std::wstring longName = dir.File(L"OrkumiConfigurator.exe");
+    std::ofstream(std::filesystem::path(longName)) << "x";
+    wchar_t shortName[MAX_PATH] = L"";
+    ASSERT_GT(::GetShortPathNameW(longName.c_str(), shortName, MAX_PATH), 0u);
+    ASSERT_NE(FileNamePart(shortName), L"OrkumiConfigurator.exe");
+    EXPECT_TRUE(IsSamePath(shortName, longName));
 }
 
 TEST(IsSamePath, WorksForPathsThatDoNotExist) {

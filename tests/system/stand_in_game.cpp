@@ -9,6 +9,9 @@
 // writes its command line and current directory (UTF-8, one per line) into
 // stand_in_launch.txt of its current directory, and shows its window after
 // STAND_IN_GAME_WINDOW_DELAY_MS milliseconds (default 0); closing it ends it.
+//   stand_in_game.exe <ready-event-name> hold <ms> <file>
+// Stands in for a virus scanner: holds <file> open (sharing read and delete)
+// for <ms> milliseconds, then ends.
 
 #include <cwchar>
 #include <cwctype>
@@ -24,6 +27,8 @@ constexpr UINT kLifetimeMs = 60000;
 constexpr UINT_PTR kLifetimeTimer = 1;
 constexpr UINT_PTR kDelayedCloseTimer = 2;
 constexpr UINT_PTR kShowTimer = 3;
+constexpr UINT_PTR kReleaseTimer = 4;
+HANDLE heldFile = INVALID_HANDLE_VALUE;
 
 enum class CloseMode { Close, Ignore, Delay };
 CloseMode closeMode = CloseMode::Close;
@@ -47,6 +52,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                 return 0;
             }
             ::KillTimer(window, wParam);
+            if (wParam == kReleaseTimer) ::CloseHandle(heldFile);
             ::DestroyWindow(window);
             return 0;
         case WM_DESTROY:
@@ -90,6 +96,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         closeMode = CloseMode::Close;
     } else if (std::wcscmp(argv[2], L"ignore") == 0) {
         closeMode = CloseMode::Ignore;
+    } else if (std::wcscmp(argv[2], L"hold") == 0 && argc == 5) {
+        closeDelayMs = static_cast<UINT>(std::wcstoul(argv[3], nullptr, 10));
+        heldFile = ::CreateFileW(argv[4], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+        if (heldFile == INVALID_HANDLE_VALUE) return 2;
     } else if (std::iswdigit(argv[2][0])) {
         closeMode = CloseMode::Delay;
         closeDelayMs = static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10));
@@ -107,6 +118,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (window == nullptr) return 2;
     ::SetTimer(window, kLifetimeTimer, kLifetimeMs, nullptr);
     if (launchedAsGame) ::SetTimer(window, kShowTimer, ShowDelayMs(), nullptr);
+    if (heldFile != INVALID_HANDLE_VALUE) ::SetTimer(window, kReleaseTimer, closeDelayMs, nullptr);
     if (ready != nullptr) {
         ::SetEvent(ready);
         ::CloseHandle(ready);

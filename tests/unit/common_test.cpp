@@ -5,6 +5,7 @@
 
 #include "common/app_paths.h"
 #include "common/handle.h"
+#include "common/long_path.h"
 #include "common/text.h"
 
 namespace {
@@ -35,6 +36,16 @@ TEST(AppendPath, OtherDriveReplaces) {
 TEST(AppendPath, UncDirectory) {
     EXPECT_EQ(AppendPath(L"\\\\srv\\share\\game", L"a.pak"), L"\\\\srv\\share\\game\\a.pak");
     EXPECT_EQ(AppendPath(L"\\\\srv\\share\\game", L"\\a.pak"), L"\\\\srv\\share\\a.pak");
+}
+
+TEST(LongPathForm, PrefixesOnlyFullPathsPastTheLimitAndCleansThemFirst) {
+    const std::wstring tail(250, L'x');
+    EXPECT_EQ(LongPathForm(L"C:/Gry/./a\\\\b\\..\\" + tail + L". "), L"\\\\?\\C:\\Gry\\a\\" + tail);
+    EXPECT_EQ(LongPathForm(L"\\\\srv\\gry\\" + tail), L"\\\\?\\UNC\\srv\\gry\\" + tail);
+    EXPECT_EQ(LongPathForm(L"\\\\?\\C:\\" + tail), L"\\\\?\\C:\\" + tail);
+    EXPECT_EQ(LongPathForm(L"C:\\" + std::wstring(244, L'x')), L"C:\\" + std::wstring(244, L'x'));
+    EXPECT_EQ(LongPathForm(L"Dane\\" + tail), L"Dane\\" + tail);
+    EXPECT_EQ(WithoutLongPrefix(L"\\\\?\\UNC\\srv\\x"), L"\\\\srv\\x");
 }
 
 TEST(AppPaths, DirectoryIsTheParentOfTheExecutable) {

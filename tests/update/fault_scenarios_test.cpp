@@ -15,6 +15,7 @@
 #include "stand_in.h"
 #include "net/transfer.h"
 #include "update/run_report.h"
+#include "update/staging.h"
 
 namespace {
 
@@ -65,6 +66,13 @@ protected:
 };
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::vector<std::wstring> stagingCreated;
+HANDLE WINAPI RecordStagingCreate(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
+    stagingCreated.emplace_back(path);
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
 
 TEST_F(FaultTest, ManifestFailuresNameTheirCause) {
     WriteIni();
@@ -164,15 +172,24 @@ TEST_F(FaultTest, ReadOnlyFilesPolishNamesAndDeepPathsAreRepaired) {
         L"Dane\\" + std::wstring(room / 2 + 1, L'ą') + L"\\" + std::wstring(room - room / 2 + 1, L'b') + L"\\plik.pak";
     Publish(L"Łódź i Świnoujście.txt", "nowa");
     Publish(deep, PatternBytes(1000));
+    // Past the classic limit: Wine has none, so the recorder shows the form Windows needs.
+    const std::wstring longer = L"Dane\\" + std::wstring(120, L'c') + L"\\" +
+                                std::wstring(300 - GameFile(L"Dane\\").size() - 125, L'd') + L".pak";
+    ASSERT_EQ(GameFile(longer).size(), 300u);
+    Publish(longer, PatternBytes(2000));
     WriteManifest();
     WriteIni();
     WriteGameFile(L"Łódź i Świnoujście.txt", "stara");
     ::SetFileAttributesW(GameFile(L"Łódź i Świnoujście.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_EQ(GameFile(deep).size() + 9, 250u);
 
+    StagingCreateFile = RecordStagingCreate;
     const std::vector<Posted> posted = Run();
+    StagingCreateFile = ::CreateFileW;
 
     EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(posted);
+    EXPECT_EQ(stagingCreated.back(), L"\\\\?\\" + GameFile(longer) + L".download");
+    EXPECT_EQ(ReadGameFile(longer), PatternBytes(2000));
     EXPECT_EQ(ReadGameFile(L"Łódź i Świnoujście.txt"), "nowa");
     EXPECT_EQ(::GetFileAttributesW(GameFile(L"Łódź i Świnoujście.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(ReadGameFile(deep), PatternBytes(1000));
@@ -216,10 +233,13 @@ TEST_F(FaultTest, PathsLeavingTheGameDirectoryAreRefused) {
 }
 
 TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileOrTheLogAreRefusedBeforeAnyFile) {
-    WriteIni();
+    // The running patcher's ".new" file is the staging name, whatever PATCHER_EXE says.
+    WriteIni("PATCHER_EXE=bin\\Inny.exe\n");
     WriteGameFile(L"a.pak", "stara");
     const std::vector<std::pair<std::string, std::wstring>> cases = {
         {"A.pak", L"Lista plików wymienia ten sam plik więcej niż raz: A.pak"},
+        {".\\a.pak", L"Lista plików wymienia ten sam plik więcej niż raz: .\\a.pak"},
+        {".\\patcher.txt", L"Lista plików nie może zastępować dziennika patcher.txt."},
         {"a.pak.", L"Lista plików wymienia ten sam plik więcej niż raz: a.pak."},
         {"a.pak.download", L"Lista plików zawiera nazwę pliku tymczasowego: a.pak.download"},
         {"Zerandis_Patcher.exe.new", L"Lista plików zawiera nazwę pliku tymczasowego: Zerandis_Patcher.exe.new"},
@@ -232,6 +252,17 @@ TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileOrTheLogAreRefusedBeforeA
         EXPECT_EQ(ReadGameFile(L"a.pak"), "stara");
     }
     for (const std::string& request : SiteRequests()) EXPECT_EQ(request.find(SitePath() + "manifest.md5?"), 0u);
+}
+
+TEST_F(FaultTest, AStagingFileAScannerStillHoldsIsWaitedForWithinTheAttempt) {
+    OneStaleFile({});
+    WriteGameFile(L"Data\\mapa.pak.download", "z poprzedniego uruchomienia");
+    const StandIn scanner(GameFile(L"skaner.exe"), L"hold 1500 \"" + GameFile(L"Data\\mapa.pak.download") + L"\"");
+    ASSERT_TRUE(scanner.Valid());
+    const std::vector<Posted> posted = Run();
+    EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(posted);
+    EXPECT_EQ(ReadGameFile(L"Data\\mapa.pak"), PatternBytes(40000));
+    for (const std::wstring& line : LastRunLog()) EXPECT_FALSE(StartsWith(line, L"Próba pobrania")) << WideToUtf8(line);
 }
 
 TEST_F(FaultTest, ADripEndsTheAttemptAsTooSlow) {

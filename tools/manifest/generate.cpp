@@ -25,6 +25,16 @@ void AddUnreadable(const std::vector<TreeFile>& files, std::vector<TreeProblem>&
 
 }  // namespace
 
+bool IsLongBelowTypicalFolder(const std::string& path) {
+    size_t units = 0;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;  // a character starts here
+        if (byte >= 0xF0) ++units;           // beyond the BMP: a surrogate pair
+    }
+    return kTypicalInstallFolderLength + units > kLongFullPathLength;
+}
+
 GenerateResult BuildManifest(const fs::path& root, const ScanOptions& options,
                              std::chrono::system_clock::time_point now, std::ostream* progress) {
     GenerateResult result;
@@ -63,6 +73,7 @@ GenerateResult BuildManifest(const fs::path& root, const ScanOptions& options,
             result.refused.push_back({Printable(file.path), "changed while it was being read"});
         } else {
             listed.push_back({file.path, digest.size, digest.md5});
+            if (IsLongBelowTypicalFolder(file.path)) result.longPaths.push_back(Printable(file.path));
         }
         report.FileDone();
     }
@@ -93,6 +104,11 @@ int RunGenerate(const CommandLine& line, std::chrono::system_clock::time_point n
         err << "zerandis-manifest: " << result.refused.size() << (result.refused.size() == 1 ? " problem" : " problems")
             << ", no manifest written\n";
         return kExitDifferences;
+    }
+    // Listed all the same: the patcher itself handles long paths.
+    for (const std::string& path : result.longPaths) {
+        err << "warning: " << path << ": longer than " << kLongFullPathLength << " characters below a typical "
+            << kTypicalInstallFolderLength << "-character install folder; other programs may fail to open it\n";
     }
     std::string error;
     if (line.manifest.empty()) {

@@ -15,7 +15,19 @@ struct GenerateResult {
     size_t fileCount = 0;
     std::vector<TreeProblem> refused;  // every file or folder the patcher could not take
     std::string error;                 // the folder itself cannot be read
+    std::vector<std::string> longPaths;  // listed, but long enough to trouble a player (see LongPathWarning)
 };
+
+// A typical install folder, "C:\\Users\\<name>\\AppData\\Local\\Programs\\Zerandis\\",
+// is about this long; players choose deeper ones too.
+inline constexpr size_t kTypicalInstallFolderLength = 60;
+// Past this full length other programs (archivers, backup tools, the game
+// itself) may fail on the file although the patcher manages it.
+inline constexpr size_t kLongFullPathLength = 200;
+
+// True when `path` (relative, UTF-8) below a typical install folder passes
+// kLongFullPathLength characters, counted as Windows counts them (UTF-16 units).
+bool IsLongBelowTypicalFolder(const std::string& path);
 
 // Lists and hashes every file of `root`. Names are checked before anything
 // is hashed, so a refusal comes quickly. Progress goes to `progress` when given.

@@ -2,6 +2,7 @@
 
 #include "common/app_paths.h"
 #include "common/handle.h"
+#include "common/long_path.h"
 #include "config/error_text.h"
 #include "config/log.h"
 #include "system/file_replace.h"
@@ -47,7 +48,7 @@ bool WaitForPatcher(const UpdaterArgs& args) {
 }
 
 bool IsFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPathForm(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
