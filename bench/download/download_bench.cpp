@@ -3,13 +3,15 @@
 //   download_bench bare URL FILE   the least a WinHTTP download can do: one
 //                                  request, a 1 MiB ReadData loop, WriteFile
 //   download_bench bare_settings URL FILE   the same with the patcher's
-//                                  time-outs and TLS 1.2-only option
+//                                  time-outs, TLS 1.2-only option and final
+//                                  flush: the work DownloadToFile does
 //   download_bench bare_list BASE_URL LIST DIR   the bare loop over many files,
 //                                  one connection each: every line of LIST is a
 //                                  path below BASE_URL (with "/"), saved under DIR
 //   download_bench bare_list_durable BASE_URL LIST DIR   the same loop doing
-//                                  the run's durable work per file: the staged
-//                                  file flushed, renamed into place with write-
+//                                  the run's work per file: its TLS settings,
+//                                  the staged file flushed and read back for
+//                                  its MD5, renamed into place with write-
 //                                  through, two log lines each flushed (DIR\bench_log.txt)
 // The memory figures are this process's PeakPagefileUsage and PrivateUsage.
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "common/handle.h"
+#include "net/file_md5.h"
 #include "net/https_request.h"
 #include "net/transfer.h"
 
@@ -85,14 +88,15 @@ bool AppendFlushedLine(const std::wstring& log, const std::string& line) {
            ::FlushFileBuffers(file.Get());
 }
 
-// The durable steps the run takes per file beyond the transfer: the staged copy
-// flushed (in BareDownload), renamed over the target with write-through, and
-// two flushed log lines.
+// The steps the run takes per file beyond a bare transfer: its TLS settings,
+// the staged copy flushed (in BareDownload) and hashed from disk as the run
+// verifies it, renamed over the target with write-through, and two flushed log lines.
 bool DurableDownload(const std::wstring& url, const std::wstring& path, const std::wstring& log,
                      const std::string& relative, std::uint64_t& total) {
     const std::wstring staged = path + L".download";
+    std::wstring md5, error;
     return AppendFlushedLine(log, "[bench] Pobieranie: " + relative + "\r\n") &&
-           BareDownload(url, staged, false, true, total) &&
+           BareDownload(url, staged, true, true, total) && ComputeFileMd5(staged, md5, error) &&
            ::MoveFileExW(staged.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
            AppendFlushedLine(log, "[bench] Zainstalowano: " + relative + "\r\n");
 }
@@ -141,7 +145,8 @@ int wmain(int argc, wchar_t** argv) {
     if (listMode) {
         ok = !list.empty() && BareDownloadList(argv[2], list, argv[4], mode == L"bare_list_durable", total);
     } else if (mode == L"bare" || mode == L"bare_settings") {
-        ok = BareDownload(argv[2], argv[3], mode == L"bare_settings", false, total);
+        const bool sameWork = mode == L"bare_settings";
+        ok = BareDownload(argv[2], argv[3], sameWork, sameWork, total);
     } else {
         ok = DownloadToFile(argv[2], argv[3], [&](std::uint64_t count) { total = count; }, error);
     }

@@ -5,9 +5,9 @@ one run; then the run's peak private memory for that repair against a 10 MiB
 one of the same shape.
 
 Two bare loops: the plain one never flushes, so it is a ceiling no durable run
-can reach on a busy disk; the durable one does per file what the run must do to
-survive a crash (the staged file flushed, renamed into place with write-through,
-two flushed log lines) and is the honest ceiling.
+can reach on a busy disk; the durable one does per file what the run must do
+(its TLS 1.2-only settings, the staged file flushed and read back for its MD5,
+renamed into place with write-through, two flushed log lines) and is the honest ceiling.
 
 Usage: repair_bench.py SERVERS_ENV WINE_RUN REPAIR_BENCH_EXE DOWNLOAD_BENCH_EXE WORK_DIR
 
@@ -120,7 +120,7 @@ def report_whole(results, total):
     mib = total / bc.MIB
     b = {name: best(lines) for name, lines in results.items()}
     names = {"run": "update run (check + download phase)", "bare": "bare WinHTTP loop, one connection each",
-             "durable": "the same loop, durable per file", "curl": "curl (host), one connection each"}
+             "durable": "the same loop, the run's work per file", "curl": "curl (host), one connection each"}
     for name in ("run", "bare", "durable", "curl"):
         print(f"  {names[name]:40s} {b[name]:8.2f} s  {mib / b[name]:7.1f} MiB/s  (best of {len(results[name])})")
     fastest = min(results["run"], key=lambda line: bc.field(line, "seconds"))
@@ -135,7 +135,7 @@ def report_whole(results, total):
 
 def report_small(results, count):
     b = {name: best(lines) for name, lines in results.items()}
-    names = {"run": "update run", "bare": "bare WinHTTP loop", "durable": "the same loop, durable per file",
+    names = {"run": "update run", "bare": "bare WinHTTP loop", "durable": "the same loop, the run's work",
              "curl": "curl (host), one connection each", "curl_reuse": "curl (host), one connection for all"}
     for name in ("run", "bare", "durable", "curl", "curl_reuse"):
         print(f"  {names[name]:36s} {b[name]:7.2f} s  {b[name] / count * 1e3:6.2f} ms per file"

@@ -1,7 +1,10 @@
 """scripts/release.sh on a small client, natively: the release tree verifies,
-the patcher in it is the stripped 32-bit build with its version resource, a
-second release into the same folder is refused, --key signs the manifest for
-the patcher that carries its public half, and --sign-cert signs both programs. The script's build tree is RELEASE_TEST_BUILD (kept between runs)."""
+the patcher in it is the stripped 32-bit build with its version resource, the
+base URL and the studio's public key, a second release into the same folder is
+refused, --key signs the manifest for the patcher that carries its public half,
+and --sign-cert signs both programs. The script's build tree is
+RELEASE_TEST_BUILD (kept between runs)."""
+import base64
 import os
 import pathlib
 import subprocess
@@ -50,6 +53,10 @@ def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client
                                text=True).stdout
     assert "FILEVERSION 2, 5, 1, 0" in resources and '"ProductVersion", "2.5.1"' in resources
     assert '"ProductName", "Zerandis Patcher"' in resources
+    # Built in: the server (a wide string) and the key's raw P-256 point, without which nothing is verified.
+    shipped = patcher.read_bytes()
+    assert BASE_URL.encode("utf-16-le") in shipped
+    assert base64.b64decode("".join(public.read_text().splitlines()[1:-1]))[-64:] in shipped
 
     again = release("--base-url", BASE_URL, "--version", "2.5.1", client, out)
     assert again.returncode != 0 and f"OUT_DIR is not empty: {out}" in again.stderr

@@ -101,6 +101,18 @@ void RunTest::SetUp() {
     SetAppPaths(gameDir_ + L"\\Zerandis_Patcher.exe");
     siteDir_ = Utf8ToWide("Z:" + NetEnvValue("WWW_DIR") + "/site/" + token_);
     std::filesystem::create_directories(siteDir_);
+    // Every expected digest comes from the patcher's own MD5: one known digest
+    // (RFC 1321's longest test string) keeps a wrong one from agreeing with itself.
+    static const bool md5Anchored = [&] {
+        const std::wstring anchor = AppendPath(rootDir_, L"rfc1321.txt");
+        std::string text;
+        for (int i = 0; i < 8; ++i) text += "1234567890";
+        WriteBytes(anchor, text);
+        const bool agrees = Md5Of(anchor) == L"57edf4a22be3c955ac49da2e2107b67a";
+        std::filesystem::remove(std::filesystem::path(anchor));
+        return agrees;
+    }();
+    ASSERT_TRUE(md5Anchored) << "ComputeFileMd5 disagrees with RFC 1321";
     recorder_ = CreateRecorder();
     ASSERT_NE(recorder_, nullptr);
     MainWindow = recorder_;

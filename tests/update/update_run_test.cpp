@@ -2,6 +2,7 @@
 // order, log lines, requests the server saw, the check phase and its order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -169,11 +170,21 @@ TEST_F(UpdateRunTest, StaleFilesAreFoundWithoutReportingReadErrors) {
     for (const ManifestEntry& entry : run.downloadList) stale.push_back(entry.path);
     EXPECT_EQ(stale, (std::vector<std::wstring>{L"changed.bin", L"locked-short.bin", L"locked-right.bin",
                                                 L"folder.bin", L"missing.bin"}));
-    for (const Posted& p : posted) {
-        EXPECT_TRUE(p.message == WM_PATCHER_FILE_PROGRESS || p.text == L"Sprawdzanie plików..." ||
-                    p.text.find(L".bin") != std::wstring::npos)
-            << WideToUtf8(p.text);
+    // The check shows files by their paths alone, some of them (always the
+    // first and the last), in manifest order, each as status, path, 0 %.
+    const std::vector<std::wstring> shown = TextsOf(posted, WM_PATCHER_DETAIL);
+    std::vector<Posted> expected;
+    for (const std::wstring& path : shown) {
+        expected.insert(expected.end(), {Status(L"Sprawdzanie plików..."), Detail(path),
+                                         Number(WM_PATCHER_FILE_PROGRESS, 0)});
     }
+    EXPECT_EQ(posted, expected);
+    std::vector<std::wstring> paths;
+    for (const ManifestEntry& entry : run.manifest) {
+        if (std::ranges::find(shown, entry.path) != shown.end()) paths.push_back(entry.path);
+    }
+    EXPECT_EQ(shown, paths);
+    EXPECT_TRUE(!shown.empty() && shown.front() == L"current.bin" && shown.back() == L"missing.bin");
     EXPECT_TRUE(Log().empty()) << "the check phase writes no log line";
 }
 

@@ -20,6 +20,7 @@ KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "kern
               "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll",
               "shlwapi.dll", "user32.dll", "ws2_32.dll"}
 PLANTED = ("winhttp.dll", "bcrypt.dll")
+FOLDER_FIRST = {"WINEDLLOVERRIDES": "winhttp,bcrypt=n,b"}  # Windows' order: the program's folder first
 DRIP = "data/drip.pak"
 
 
@@ -33,13 +34,21 @@ def test_patcher_and_updater_import_known_dlls_only():
         assert imported_dlls(program) <= KNOWN_DLLS, program
 
 
+def test_an_ordinary_program_loads_the_planted_dll(rig, tmp_path):
+    for name in ("winhttp.dll", "planted_control.exe"):
+        shutil.copy(os.path.join(os.environ["PLANTED_DLLS"], name), tmp_path / name)
+    subprocess.run([rig.wine_run, tmp_path / "planted_control.exe"], env={**os.environ, **FOLDER_FIRST},
+                   stdin=subprocess.DEVNULL, capture_output=True, timeout=SLOW_MS / 1000)
+    assert (tmp_path / "winhttp.dll.loaded").exists()
+
+
 def test_planted_dlls_are_never_loaded(sites, launcher, driver):
     def plant(game):
         for name in PLANTED:
             shutil.copy(os.path.join(os.environ["PLANTED_DLLS"], name), game.file(name))
 
     started = launcher.start("planted", site=sites.client("planted"), prepare=plant, find_timeout_ms=SLOW_MS,
-                             env={"WINEDLLOVERRIDES": "winhttp,bcrypt=n,b"})  # Windows' order: the folder first
+                             env=FOLDER_FIRST)
     driver.wait_enabled(IDC_PLAY, True, SLOW_MS)
     assert driver.lines() == UP_TO_DATE
     assert [name for name in PLANTED if started.game.exists(name + ".loaded")] == []
