@@ -13,7 +13,7 @@ constexpr UINT kFaultMessage = WM_APP + 0x300;
 WNDPROC OriginalProc = nullptr;
 
 void Fault() {
-    int* volatile nowhere = nullptr;  // volatile: a real access, not a trap the compiler put in
+    volatile int* volatile nowhere = nullptr;  // volatile both: a real store, neither dropped nor made a trap
     *nowhere = 1;
 }
 
