@@ -125,6 +125,15 @@ if [ -n "$key" ]; then
   verify_key=(--public-key "$public_key")
 fi
 "$tool" verify -q "$out" "$out/manifest.md5" "${verify_key[@]}" || exit 1
+# --- The unstripped programs of this release, for reading a player's crash
+# line: found again from the SHA-256 of the player's Zerandis_Patcher.exe (its
+# first 16 digits name the folder; shipped.sha256 lists both shipped programs).
+patcher_sha=$(sha256sum "$out/Zerandis_Patcher.exe" | cut -c1-64)
+symbols=$tree/symbols/${version:-1.0.0}-${patcher_sha:0:16}
+mkdir -p "$symbols"
+cp "$tree/unstripped/Zerandis_Patcher.exe" "$tree/unstripped/Zerandis_PatcherUpdate.bin" "$symbols/"
+(cd "$out" && sha256sum Zerandis_Patcher.exe patcher/Zerandis_PatcherUpdate.bin) >"$symbols/shipped.sha256"
+say "unstripped programs of this release: $symbols"
 released=1
 say "release ready: $out ($(grep -vc '^#' "$out/manifest.md5") files, manifest.md5 verified${key:+, signed and its signature verified})"
 

@@ -7,6 +7,7 @@
 #include "common/app_paths.h"
 #include "common/handle.h"
 #include "common/win_compat.h"
+#include "config/crash_report.h"
 #include "update/run_report.h"
 #include "update/update_runner.h"
 
@@ -156,6 +157,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // (which any user may be able to write). winhttp and bcrypt are
     // delay-loaded and comctl32 is bound at run time, all after this.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    InstallCrashReporting();
     try {
         return RunPatcher(instance, showCommand);
     } catch (...) {

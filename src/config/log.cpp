@@ -33,9 +33,11 @@ void SeparateFromPreviousContent(HANDLE file) {
     }
 }
 
-void AppendLine(const std::string& utf8Line) {
+}  // namespace
+
+void AppendLogLine(const wchar_t* path, const char* utf8Line, DWORD lineSize) {
     // Append-only access: every write lands at the end, wherever the pointer stands.
-    FileHandle file(::CreateFileW(LogFilePath().c_str(), GENERIC_READ | FILE_APPEND_DATA,
+    FileHandle file(::CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
@@ -46,14 +48,12 @@ void AppendLine(const std::string& utf8Line) {
     } else {
         SeparateFromPreviousContent(file.Get());
     }
-    WriteBytes(file.Get(), utf8Line.data(), static_cast<DWORD>(utf8Line.size()));
+    WriteBytes(file.Get(), utf8Line, lineSize);
     WriteBytes(file.Get(), "\r\n", 2);
     ::FlushFileBuffers(file.Get());
 }
 
-}  // namespace
-
-std::wstring LogFilePath() { return ResolveAppPath(L"patcher.txt"); }
+std::wstring LogFilePath() { return ResolveAppPath(kLogFileName); }
 
 std::wstring SanitizeLogMessage(const std::wstring& message) {
     std::wstring clean;
@@ -90,7 +90,7 @@ void WriteLog(const std::wstring& message) {
         ::GetLocalTime(&now);
         const std::string line = WideToUtf8(FormatLogTimestamp(now) + clean);
         if (line.empty()) return;
-        AppendLine(line);
+        AppendLogLine(LogFilePath().c_str(), line.data(), static_cast<DWORD>(line.size()));
     } catch (...) {
     }
 }

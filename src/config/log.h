@@ -11,8 +11,16 @@
 // be written is lost silently.
 void WriteLog(const std::wstring& message);
 
-// Where WriteLog writes: AppDirectory joined with "patcher.txt".
+// The log's file name, beside the executable.
+constexpr wchar_t kLogFileName[] = L"patcher.txt";
+
+// Where WriteLog writes: AppDirectory joined with kLogFileName.
 std::wstring LogFilePath();
+
+// Appends one formatted UTF-8 line (its line end added here) to the log at
+// `path`, with the BOM of a new file. Takes no lock and allocates nothing, so
+// the crash report can use it whatever state the program is in.
+void AppendLogLine(const wchar_t* path, const char* utf8Line, DWORD lineSize);
 
 // The message as it goes into the log: every run of line breaks becomes one
 // space (none at the start or after a blank), trailing blanks removed.

@@ -3,8 +3,10 @@ the patcher in it is the stripped 32-bit build with its version resource, the
 base URL and the studio's public key, a second release into the same folder is
 refused, --key signs the manifest for the patcher that carries its public half,
 and --sign-cert signs both programs. The script's build tree is
-RELEASE_TEST_BUILD (kept between runs)."""
+RELEASE_TEST_BUILD (kept between runs); the unstripped programs are kept by
+version and hash."""
 import base64
+import hashlib
 import os
 import pathlib
 import subprocess
@@ -25,10 +27,12 @@ def client(tmp_path):
     return root
 
 
+BUILD = os.environ.get("RELEASE_TEST_BUILD", str(ROOT / "build" / "release-test"))
+
+
 def release(*args, env=None):
-    build = os.environ.get("RELEASE_TEST_BUILD", str(ROOT / "build" / "release-test"))
     return subprocess.run(["bash", str(ROOT / "scripts" / "release.sh"), *map(str, args)], capture_output=True,
-                          text=True, timeout=900, env={**os.environ, "PATCHER_BUILD_DIR": build, **(env or {})})
+                          text=True, timeout=900, env={**os.environ, "PATCHER_BUILD_DIR": BUILD, **(env or {})})
 
 
 def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client, tmp_path):
@@ -57,6 +61,10 @@ def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client
     shipped = patcher.read_bytes()
     assert BASE_URL.encode("utf-16-le") in shipped
     assert base64.b64decode("".join(public.read_text().splitlines()[1:-1]))[-64:] in shipped
+    digest = hashlib.sha256(shipped).hexdigest()
+    symbols = pathlib.Path(BUILD, "release", "symbols", "2.5.1-" + digest[:16])  # the unstripped copy
+    assert ".debug_info" in subprocess.run(["i686-w64-mingw32-objdump", "-h", symbols / "Zerandis_Patcher.exe"],
+                                           capture_output=True, text=True).stdout
 
     again = release("--base-url", BASE_URL, "--version", "2.5.1", client, out)
     assert again.returncode != 0 and f"OUT_DIR is not empty: {out}" in again.stderr

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "config/crash_report.h"
 #include "updater.h"
 
 int wmain(int argc, wchar_t** argv) {
+    InstallCrashReporting();
     try {
         const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
         return RunUpdater(ParseUpdaterArgs(arguments));
