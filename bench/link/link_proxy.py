@@ -16,7 +16,8 @@ chunk before it has been serialised at the line's rate (one queue per
 direction, shared by all connections, as one player's line is). No slow
 start, loss or jitter: the floor of a real line, not its average.
 
-Counted per connection, and summed for take_counts(): bytes in and out of
+Counted per connection, and summed for take_counts(): the span from the
+first accept to the last byte delivered to the client, bytes in and out of
 each direction (they must match), TLS handshakes (a ClientHello as the first
 record) and which of them were full (the server's first flight carries a
 Certificate) or abbreviated (a resumed session: ServerHello then
@@ -120,7 +121,7 @@ class LinkProxy:
     @staticmethod
     def zero_counts():
         return {"connections": 0, "handshakes": 0, "full": 0, "resumed": 0,
-                "up_in": 0, "up_out": 0, "down_in": 0, "down_out": 0}
+                "up_in": 0, "up_out": 0, "down_in": 0, "down_out": 0, "first_accept": None, "last_down": None}
 
     def start(self):
         self.thread.start()
@@ -149,6 +150,10 @@ class LinkProxy:
         with self.lock:
             counts, self.counts = self.counts, self.zero_counts()
             counts["still_open"] = self.open_connections
+        # From the first connection to the last byte handed to the client: the
+        # fetch as the line sees it, without the client program's start and exit
+        # (Wine keeps its pooled connection open until the process ends).
+        counts["span"] = (counts["last_down"] - counts["first_accept"]) if counts["last_down"] else 0.0
         return counts
 
     def add(self, key, amount=1):
@@ -160,6 +165,8 @@ class LinkProxy:
         with self.lock:
             self.open_connections += 1
             self.counts["connections"] += 1
+            if self.counts["first_accept"] is None:
+                self.counts["first_accept"] = accepted
         try:
             server_reader, server_writer = await asyncio.open_connection("127.0.0.1", self.target_port)
         except OSError:
@@ -212,6 +219,9 @@ class LinkProxy:
                     except OSError:
                         return
                     self.add(f"{name}_out", len(data))
+                    if name == "down":
+                        with self.lock:
+                            self.counts["last_down"] = self.loop.time()
                     queued -= len(data)
                     if queued < QUEUE_LIMIT:
                         room.set()
