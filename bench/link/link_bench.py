@@ -281,6 +281,11 @@ CHECK_BYTES_PER_S = 450 * bc.MIB  # check_bench: the check phase of an up-to-dat
 CHECK_SECONDS_PER_FILE = 240e-6
 
 
+def span(low, high, unit):
+    """"4–7 min", or "3 s" when both ends round alike."""
+    return f"{low:.0f} {unit}" if round(low) == round(high) else f"{low:.0f}–{high:.0f} {unit}"
+
+
 def report_guide(results):
     rate = MBIT_S * 1e6 / 8
     print(f"\nprojected waits at {MBIT_S} Mbit/s, Windows connections: from the floor of 4 round trips per file "
@@ -297,7 +302,7 @@ def report_guide(results):
             for wait in (4 * rtt_ms / 1000, runs["windows"].per_file_wait(rate)):
                 full.append(((files + 1) * wait + (size + manifest) / rate) / 60)
                 one.append(check + 2 * wait + (manifest + size / files) / rate)
-            cells.append(f"{full[0]:.0f}–{full[1]:.0f} min / {one[0]:.0f}–{one[1]:.0f} s")
+            cells.append(f"{span(*full, 'min')} / {span(*one, 's')}")
         print(f"| {name} | " + " | ".join(cells) + " |")
 
 
