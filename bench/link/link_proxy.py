@@ -33,8 +33,6 @@ import time
 CHUNK = 64 << 10
 MAX_EARLY_S = 0.005
 QUEUE_LIMIT = 8 << 20  # bytes in flight per direction of one connection before reading pauses
-
-
 LINE_NICE = -10
 
 
