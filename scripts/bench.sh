@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the test tree and runs the benchmarks (CTest label "bench"), printing their figures.
-#   bench.sh            every benchmark, one after the other (about 10 minutes)
+#   bench.sh            every benchmark, one after the other (about 15 minutes)
 #   bench.sh REGEX      only those whose name matches, e.g. bench.sh 'repair|startup'
+#   bench.sh link       the repair on a player's line (link_bench: RTT 20-200 ms, about 5 minutes)
 # Then the load benchmark of the caching edge (edge_bench: host Python and nginx, no Wine).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
