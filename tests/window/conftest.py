@@ -7,7 +7,8 @@ from dataclasses import dataclass
 
 import pytest
 
-from patcher_rig import DEFAULT_INI, PATCHER_CLASS, STAND_IN_CLASS, Driver, GameDir, Patcher, Rig, RigError
+from patcher_rig import (DEFAULT_INI, PATCHER_CLASS, STAND_IN_CLASS, Driver, GameDir, Patcher, Rig, RigError, emulated,
+                         stalled_in_emulation)
 from update_site import CLIENT_FILES, NetServers, Site, small_client
 
 
@@ -42,6 +43,12 @@ class Launcher:
             prepare(game)
         process = Patcher(self.rig, game, env)
         handle, pid = self.driver.find(find_timeout_ms)
+        for _ in range(2):
+            if not (emulated(game.patcher_path) and stalled_in_emulation(game)):
+                break
+            self.driver.wait_gone(find_timeout_ms)
+            process = Patcher(self.rig, game, env)
+            handle, pid = self.driver.find(find_timeout_ms)
         started = Started(game, process, handle, pid)
         self._started.append(started)
         return started

@@ -13,6 +13,7 @@ import os
 import re
 import queue
 import shutil
+import struct
 import subprocess
 import tempfile
 import threading
@@ -139,7 +140,7 @@ class Driver:
         self._lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         self.target = None
-        self.call("ping", timeout=60)
+        self.call("ping", timeout=300)  # an emulated 32-bit driver takes a minute or more to start
 
     def _read(self):
         for line in self._process.stdout:
@@ -394,6 +395,69 @@ class Patcher:
         if self.running():
             self._process.kill()
             self._process.wait(timeout=30)
+
+
+# Where the kernel runs 32-bit code only through qemu, Wine's own thread pool
+# sometimes spins for good in a fresh 32-bit process: the patcher logs its
+# banner, its worker waits inside WinHTTP (whose proxy detection and name
+# resolution Wine hands to that pool) and a "wine_threadpool" thread burns a
+# whole core in the emulator, making only sigprocmask calls. No code of the
+# patcher runs on that thread and it never happens natively, so the rig ends
+# such a start and starts the patcher again rather than wait on the emulator.
+STALL_SPIN_S = 30  # a pool thread at full speed this long, with the log still at its banner
+STALL_WATCH_S = 240
+
+
+def emulated(exe):
+    """True for a 32-bit program on a kernel that runs 32-bit code only through qemu."""
+    if not os.path.exists("/proc/sys/fs/binfmt_misc/qemu-i386"):
+        return False
+    with open(exe, "rb") as file:
+        head = file.read(1024)
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    return struct.unpack_from("<H", head, pe + 4)[0] == 0x14C
+
+
+def _linux_pids(exe_path):
+    pids = []
+    for entry in os.listdir("/proc"):
+        try:
+            if entry.isdigit() and exe_path in open(f"/proc/{entry}/cmdline", "rb").read().decode(errors="replace"):
+                pids.append(entry)
+        except OSError:
+            pass
+    return pids
+
+
+def _pool_cpu_s(pid):
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            if open(f"/proc/{pid}/task/{task}/comm").read().strip() == "wine_threadpool":
+                fields = open(f"/proc/{pid}/task/{task}/stat").read().rsplit(")", 1)[1].split()
+                total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except (OSError, IndexError):
+            pass
+    return total
+
+
+def stalled_in_emulation(game_dir):
+    """Watches the emulated patcher of `game_dir` until its run logs past the banner
+    (False) or a thread of Wine's pool spins with the log still at its banner (True)."""
+    deadline, samples = time.monotonic() + STALL_WATCH_S, []
+    while time.monotonic() < deadline:
+        pids, log = _linux_pids(game_dir.patcher_path), game_dir.log()
+        if not pids or (RUN_START in log and log[-1] != RUN_START):
+            return False
+        samples.append((time.monotonic(), _pool_cpu_s(pids[0])))
+        old = [sample for sample in samples if samples[-1][0] - sample[0] >= STALL_SPIN_S]
+        if old and samples[-1][1] - old[-1][1] >= 0.8 * (samples[-1][0] - old[-1][0]):
+            print(f"rig: Wine's thread pool spins in the emulated patcher of {game_dir.path}; starting it again")
+            for pid in pids:
+                subprocess.run(["kill", "-9", pid], check=False)
+            return True
+        time.sleep(2)
+    return False
 
 
 def screenshot(rig, path):
