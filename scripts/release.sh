@@ -9,7 +9,7 @@
 # patcher/Zerandis_PatcherUpdate.bin there (Authenticode-signed with
 # --sign-cert), writes OUT_DIR/manifest.md5 with zerandis-manifest (signed with
 # --key, whose public half the patcher then carries), verifies the tree
-# against it and prints the upload steps of docs/deploying.md.
+# against it and prints the programs' SHA-256 and the upload steps of docs/deploying.md.
 # OUT_DIR must be new or empty. Installs what is missing, like the other scripts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -101,6 +101,14 @@ cp -a "$client/." "$out/"
 mkdir -p "$out/patcher"
 cp "$tree/Zerandis_Patcher.exe" "$out/Zerandis_Patcher.exe"
 cp "$tree/tools/updater/Zerandis_PatcherUpdate.bin" "$out/patcher/Zerandis_PatcherUpdate.bin"
+# The build is reproducible: anyone can rebuild this commit in any folder and
+# compare these (a signature changes the bytes; its sums follow it).
+sums() {
+  for file in Zerandis_Patcher.exe patcher/Zerandis_PatcherUpdate.bin; do
+    say "SHA-256 $1: $(sha256sum "$out/$file" | cut -d' ' -f1)  $file"
+  done
+}
+sums "as built"
 
 if [ -n "$sign_cert" ]; then
   for file in "$out/Zerandis_Patcher.exe" "$out/patcher/Zerandis_PatcherUpdate.bin"; do
@@ -116,6 +124,7 @@ if [ -n "$sign_cert" ]; then
     mv "$file.signed" "$file"
   done
   say "signed both programs $stamped"
+  sums "as signed"
 fi
 
 "$tool" generate -q "$out" -o "$out/manifest.md5" || exit 1

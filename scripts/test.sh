@@ -27,12 +27,13 @@ ctest --test-dir "$build/native" --output-on-failure --timeout 1200 || status=1
 # Where the kernel runs 32-bit code, the shipped 32-bit build runs the whole
 # suite as well. Where it only runs through emulation (setup.sh then registered
 # qemu, as the demo checks), each 32-bit process start takes about a minute:
-# the 32-bit build runs the shared helpers' unit tests and the hostile-server
-# and planted-folder scenarios, and the 64-bit suite drives the 32-bit patcher
-# through one end-to-end scenario (window_win32_e2e).
+# the 32-bit build runs the shared helpers' unit tests, the programs' PE
+# contract, the hostile-server, planted-folder and crash scenarios and the
+# self-update through the shipped updater, and the 64-bit suite drives the
+# 32-bit patcher through one end-to-end scenario (window_win32_e2e).
 if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
   ctest --test-dir "$build/win64" --output-on-failure --timeout 900 -LE bench || status=1
-  ctest --test-dir "$build/win32" --output-on-failure --timeout 900 -R '^(common_test|window_hostile_e2e)$' || status=1
+  ctest --test-dir "$build/win32" --output-on-failure --timeout 900 -R '^(common_test|pe_contract|window_hostile_e2e|window_crash_e2e)$' || status=1
   PYTEST_ADDOPTS="-k self_update" ctest --test-dir "$build/win32" --output-on-failure -R '^window_runs_e2e$' || status=1  # the shipped updater's one scenario
 else
   # window_win32_e2e is the 32-bit tree's own window scenarios here.

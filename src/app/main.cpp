@@ -1,20 +1,19 @@
 // Program entry: one patcher per logon session, the main window sized for the
 // screen and its scaling, the message loop, and an orderly stop of the run.
 
+#include "app/dll_loading.h"
 #include "app/dpi.h"
 #include "app/main_window.h"
 #include "app/window_layout.h"
 #include "common/app_paths.h"
 #include "common/handle.h"
+#include "common/system_library.h"
 #include "common/win_compat.h"
 #include "config/crash_report.h"
 #include "update/run_report.h"
 #include "update/update_runner.h"
 
 #include <commctrl.h>  // after windows.h, whose types it uses
-#include <delayimp.h>
-
-#include <cstring>
 
 namespace {
 
@@ -29,7 +28,7 @@ void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kPatcher
 // System32 (comctl32.dll is no KnownDLL).
 void InitProgressBarClass() {
     using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const HMODULE library = LoadSystemLibrary(L"comctl32.dll");
     const auto init = reinterpret_cast<InitFunction>(
         reinterpret_cast<void*>(::GetProcAddress(library, "InitCommonControlsEx")));
     const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
@@ -135,28 +134,12 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
     return exitCode;
 }  // the instance mutex is closed last
 
-// Binds each delay-loaded DLL (winhttp, bcrypt) from System32.
-// Wine resolves a system DLL's own imports from the program's folder first, and
-// winhttp imports bcrypt: bcrypt is bound before it, so the loader finds it
-// loaded already.
-FARPROC WINAPI LoadFromSystem32(unsigned notification, PDelayLoadInfo info) {
-    if (notification != dliNotePreLoadLibrary) return nullptr;
-    if (_stricmp(info->szDll, "winhttp.dll") == 0) {
-        ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-    return reinterpret_cast<FARPROC>(::LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-}
-
 }  // namespace
 
-// Read by the delay-load helper before it loads a DLL.
-PfnDliHook __pfnDliNotifyHook2 = LoadFromSystem32;  // declared extern "C" by delayimp.h
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    // First thing: DLLs load from System32 only, never from the game folder
-    // (which any user may be able to write). winhttp and bcrypt are
-    // delay-loaded and comctl32 is bound at run time, all after this.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // First thing: winhttp and bcrypt are delay-loaded and comctl32 is bound
+    // at run time, all after this.
+    LimitDllSearchToSystem32();
     InstallCrashReporting();
     try {
         return RunPatcher(instance, showCommand);

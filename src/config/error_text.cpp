@@ -1,5 +1,6 @@
 #include "config/error_text.h"
 
+#include "common/system_library.h"
 #include "common/text.h"
 
 namespace {
@@ -21,11 +22,10 @@ bool LookUpMessage(DWORD source, HMODULE module, std::uint32_t code, std::wstrin
 }
 
 // Loaded once as a data file (no code of it runs) and kept for the life of the
-// process; null when it cannot be loaded. Only System32 is searched, so a
-// winhttp.dll lying in the game directory is never read.
+// process; null when it cannot be loaded. System32's copy by its full path, so
+// a winhttp.dll lying in the game directory is never read.
 HMODULE WinHttpMessageModule() {
-    static const HMODULE module =
-        ::LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    static const HMODULE module = LoadSystemLibrary(L"winhttp.dll", LOAD_LIBRARY_AS_DATAFILE);
     return module;
 }
 

@@ -51,6 +51,7 @@ def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client
                                      "Dane/Dźwięki/zażółć gęślą.ogg", "Dane/Mapy/Północ/mapa.dat"])
 
     patcher = out / "Zerandis_Patcher.exe"
+    assert f"as built: {hashlib.sha256(patcher.read_bytes()).hexdigest()}  Zerandis_Patcher.exe" in done.stdout
     headers = subprocess.run(["i686-w64-mingw32-objdump", "-h", patcher], capture_output=True, text=True).stdout
     assert "file format pei-i386" in headers and ".debug" not in headers
     resources = subprocess.run(["i686-w64-mingw32-windres", "-i", patcher, "-O", "rc"], capture_output=True,

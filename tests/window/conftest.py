@@ -44,7 +44,7 @@ class Launcher:
         process = Patcher(self.rig, game, env)
         handle, pid = self.driver.find(find_timeout_ms)
         for _ in range(2):
-            if not (emulated(game.patcher_path) and stalled_in_emulation(game)):
+            if not (emulated(game.patcher_path) and stalled_in_emulation(game, self.driver)):
                 break
             self.driver.wait_gone(find_timeout_ms)
             process = Patcher(self.rig, game, env)

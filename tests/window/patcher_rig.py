@@ -50,6 +50,7 @@ UP_TO_DATE = {
     IDC_RATE: "Pobieranie nie jest wymagane — klient jest aktualny.",
 }
 FAILED_STATUS = "Nie udało się zaktualizować klienta."
+MANIFEST_STATUS = "Pobieranie listy plików..."
 FAILED_COUNTS = "Szczegóły zapisano w patcher.txt"
 FAILED_RATE = "Pobieranie przerwane — nie można określić czasu ani jakości połączenia."
 FINISHED_STATUS = "Aktualizacja zakończona."
@@ -441,13 +442,17 @@ def _pool_cpu_s(pid):
     return total
 
 
-def stalled_in_emulation(game_dir):
-    """Watches the emulated patcher of `game_dir` until its run logs past the banner
-    (False) or a thread of Wine's pool spins with the log still at its banner (True)."""
+def stalled_in_emulation(game_dir, driver):
+    """Watches the emulated patcher of `game_dir` (the driver's target) until its run
+    moves past the manifest fetch (False) or a thread of Wine's pool spins while the
+    log is still at its banner (True)."""
     deadline, samples = time.monotonic() + STALL_WATCH_S, []
     while time.monotonic() < deadline:
         pids, log = _linux_pids(game_dir.patcher_path), game_dir.log()
         if not pids or (RUN_START in log and log[-1] != RUN_START):
+            return False
+        ok, status = driver.try_call(f"text {IDC_STATUS}")
+        if not ok or unescape(status) not in ("", MANIFEST_STATUS):
             return False
         samples.append((time.monotonic(), _pool_cpu_s(pids[0])))
         old = [sample for sample in samples if samples[-1][0] - sample[0] >= STALL_SPIN_S]

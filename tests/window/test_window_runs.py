@@ -208,7 +208,7 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     assert old.process.wait(30) == 0
 
     handle, pid = driver.find(2 * SLOW_MS)  # started by the updater
-    restarted = emulated(game.patcher_path) and stalled_in_emulation(game)
+    restarted = emulated(game.patcher_path) and stalled_in_emulation(game, driver)
     if restarted:  # the emulator's stall, not the updater's: the rig starts the new patcher itself
         driver.wait_gone(SLOW_MS)
         Patcher(launcher.rig, game)

@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "app/dll_loading.h"
 #include "config/crash_report.h"
 #include "updater.h"
 
 int wmain(int argc, wchar_t** argv) {
+    // A system DLL that loads another by name finds it in System32, not in the
+    // patcher folder this program lives in.
+    LimitDllSearchToSystem32();
     InstallCrashReporting();
     try {
         const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
