@@ -19,7 +19,7 @@ KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "kern
 # (most since XP or Vista). A new import fails here until it is checked too.
 WINDOWS_7 = {dll: set(names.split()) for dll, names in {
     "kernel32.dll": """AddVectoredExceptionHandler CloseHandle CreateDirectoryW CreateEventA CreateFileW CreateMutexW
-        CreateProcessW CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DeleteFileW DuplicateHandle
+        CreateProcessW CreateThread CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DeleteFileW DuplicateHandle
         EnterCriticalSection ExitProcess FileTimeToSystemTime FlushFileBuffers FormatMessageA FormatMessageW
         FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetFileAttributesExW
         GetFileAttributesW GetFileSizeEx GetFinalPathNameByHandleW GetFullPathNameW GetHandleInformation GetLastError
@@ -48,7 +48,7 @@ WINDOWS_7 = {dll: set(names.split()) for dll, names in {
     "msvcrt.dll": """___lc_codepage_func ___mb_cur_max_func __iob_func __mb_cur_max __p__commode __p__fmode
         __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _amsg_exit _assert _beginthreadex _cexit
         _close _commode _endthreadex _errno _fmode _initterm _iob _onexit _read _setjmp _setjmp3 _strdup _stricmp
-        _ultoa _wcmdln _wcsnicmp abort atoi calloc exit fprintf fputc fputs fputwc free fwprintf fwrite iswctype
+        _ultoa _wcmdln _wcsnicmp abort atoi calloc exit fprintf fputc fputs fputwc free fwprintf fwrite iswalnum iswalpha iswctype
         localeconv longjmp malloc memchr memcmp memcpy memmove memset printf realloc setlocale signal strchr strcmp
         strerror strlen strncmp vfprintf wcslen""",
     "winhttp.dll": """WinHttpCloseHandle WinHttpConnect WinHttpCrackUrl WinHttpGetDefaultProxyConfiguration
