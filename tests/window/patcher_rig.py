@@ -51,6 +51,7 @@ UP_TO_DATE = {
 }
 FAILED_STATUS = "Nie udało się zaktualizować klienta."
 MANIFEST_STATUS = "Pobieranie listy plików..."
+UNEXPECTED_FAULT = "BLAD: Nieoczekiwany błąd programu "
 FAILED_COUNTS = "Szczegóły zapisano w patcher.txt"
 FAILED_RATE = "Pobieranie przerwane — nie można określić czasu ani jakości połączenia."
 FINISHED_STATUS = "Aktualizacja zakończona."
@@ -398,13 +399,15 @@ class Patcher:
             self._process.wait(timeout=30)
 
 
-# Where the kernel runs 32-bit code only through qemu, Wine's own thread pool
-# sometimes spins for good in a fresh 32-bit process: the patcher logs its
-# banner, its worker waits inside WinHTTP (whose proxy detection and name
-# resolution Wine hands to that pool) and a "wine_threadpool" thread burns a
-# whole core in the emulator, making only sigprocmask calls. No code of the
-# patcher runs on that thread and it never happens natively, so the rig ends
-# such a start and starts the patcher again rather than wait on the emulator.
+# Where the kernel runs 32-bit code only through qemu, Wine sometimes fails a
+# fresh 32-bit process in its first seconds: the patcher logs its banner, its
+# worker waits inside WinHTTP (whose proxy detection and name resolution Wine
+# hands to its thread pool), and then either a "wine_threadpool" thread burns a
+# whole core in the emulator making only sigprocmask calls, or the crash filter
+# reports a fault with a code that is no status and an address in no module.
+# No code of the patcher runs on that thread and neither happens natively, so
+# the rig ends such a start and starts the patcher again rather than wait on
+# the emulator.
 STALL_SPIN_S = 30  # a pool thread at full speed this long, with the log still at its banner
 STALL_WATCH_S = 240
 
@@ -444,25 +447,31 @@ def _pool_cpu_s(pid):
 
 def stalled_in_emulation(game_dir, driver):
     """Watches the emulated patcher of `game_dir` (the driver's target) until its run
-    moves past the manifest fetch (False) or a thread of Wine's pool spins while the
-    log is still at its banner (True)."""
+    moves past the manifest fetch (False), or ends it when the emulator fails it
+    there (True): a thread of Wine's pool spinning while the log is still at its
+    banner, or a fault reported at an address in no module at all."""
     deadline, samples = time.monotonic() + STALL_WATCH_S, []
     while time.monotonic() < deadline:
         pids, log = _linux_pids(game_dir.patcher_path), game_dir.log()
-        if not pids or (RUN_START in log and log[-1] != RUN_START):
-            return False
+        run = log[len(log) - log[::-1].index(RUN_START):] if RUN_START in log else []
+        if any(line.startswith(UNEXPECTED_FAULT) and " pod adresem ?+" in line for line in run):
+            return _restarting(game_dir, pids, "a fault outside every module")
         ok, status = driver.try_call(f"text {IDC_STATUS}")
-        if not ok or unescape(status) not in ("", MANIFEST_STATUS):
+        if not pids or run or not ok or unescape(status) not in ("", MANIFEST_STATUS):
             return False
         samples.append((time.monotonic(), _pool_cpu_s(pids[0])))
         old = [sample for sample in samples if samples[-1][0] - sample[0] >= STALL_SPIN_S]
         if old and samples[-1][1] - old[-1][1] >= 0.8 * (samples[-1][0] - old[-1][0]):
-            print(f"rig: Wine's thread pool spins in the emulated patcher of {game_dir.path}; starting it again")
-            for pid in pids:
-                subprocess.run(["kill", "-9", pid], check=False)
-            return True
+            return _restarting(game_dir, pids, "Wine's thread pool spinning")
         time.sleep(2)
     return False
+
+
+def _restarting(game_dir, pids, what):
+    print(f"rig: {what} in the emulated patcher of {game_dir.path}; starting it again")
+    for pid in pids:
+        subprocess.run(["kill", "-9", pid], check=False)
+    return True
 
 
 def screenshot(rig, path):

@@ -224,9 +224,9 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     log = game.log()
     updater_lines = [line for line in log if line.startswith("Aktualizator: ")]
     patcher_lines = [line for line in log if not line.startswith("Aktualizator: ")]
-    if restarted:  # the stalled start's banner
+    if restarted:  # the lines of the start the emulator failed
         at = patcher_lines.index(RUN_START, handed)
-        del patcher_lines[at - 1:at + 1]
+        del patcher_lines[at - 1:patcher_lines.index("=" * 64, at)]
     handed = patcher_lines.index("Przekazano samoaktualizację do pomocnika.")
     assert patcher_lines[handed - 1].startswith("Pobrano i zweryfikowano: Zerandis_Patcher.exe | ")
     # The new patcher's run follows.
