@@ -8,7 +8,7 @@ from dataclasses import dataclass
 import pytest
 
 from patcher_rig import (DEFAULT_INI, PATCHER_CLASS, STAND_IN_CLASS, Driver, GameDir, Patcher, Rig, RigError, emulated,
-                         stalled_in_emulation)
+                         find_unless_emulator_fails, stalled_in_emulation)
 from update_site import CLIENT_FILES, NetServers, Site, small_client
 
 
@@ -41,14 +41,15 @@ class Launcher:
             site.install(game)
         if prepare is not None:
             prepare(game)
-        process = Patcher(self.rig, game, env)
-        handle, pid = self.driver.find(find_timeout_ms)
-        for _ in range(2):
-            if not (emulated(game.patcher_path) and stalled_in_emulation(game, self.driver)):
-                break
-            self.driver.wait_gone(find_timeout_ms)
+        for attempt in range(3):
             process = Patcher(self.rig, game, env)
-            handle, pid = self.driver.find(find_timeout_ms)
+            found = find_unless_emulator_fails(self.driver, game, find_timeout_ms)
+            if found and not (emulated(game.patcher_path) and stalled_in_emulation(game, self.driver)):
+                break
+            process.kill()
+        if not found:
+            raise RigError("the emulator failed three starts of the patcher")
+        handle, pid = found
         started = Started(game, process, handle, pid)
         self._started.append(started)
         return started

@@ -454,7 +454,7 @@ def stalled_in_emulation(game_dir, driver):
     while time.monotonic() < deadline:
         pids, log = _linux_pids(game_dir.patcher_path), game_dir.log()
         run = log[len(log) - log[::-1].index(RUN_START):] if RUN_START in log else []
-        if any(line.startswith(UNEXPECTED_FAULT) and " pod adresem ?+" in line for line in run):
+        if _emulator_fault(game_dir):
             return _restarting(game_dir, pids, "a fault outside every module")
         ok, status = driver.try_call(f"text {IDC_STATUS}")
         if not pids or run or not ok or unescape(status) not in ("", MANIFEST_STATUS):
@@ -465,6 +465,29 @@ def stalled_in_emulation(game_dir, driver):
             return _restarting(game_dir, pids, "Wine's thread pool spinning")
         time.sleep(2)
     return False
+
+
+def _emulator_fault(game_dir):
+    log = game_dir.log()
+    run = log[len(log) - log[::-1].index(RUN_START):] if RUN_START in log else []
+    return any(line.startswith(UNEXPECTED_FAULT) and " pod adresem ?+" in line for line in run)
+
+
+def find_unless_emulator_fails(driver, game_dir, timeout_ms):
+    """driver.find for the patcher of `game_dir`; None when an emulated one faulted
+    outside every module before its window showed (it is ended then)."""
+    if not emulated(game_dir.patcher_path):
+        return driver.find(timeout_ms)
+    deadline = time.monotonic() + timeout_ms / 1000
+    while True:
+        try:
+            return driver.find(15000)
+        except RigError:
+            if _emulator_fault(game_dir):
+                _restarting(game_dir, _linux_pids(game_dir.patcher_path), "a fault outside every module")
+                return None
+            if time.monotonic() > deadline:
+                raise
 
 
 def _restarting(game_dir, pids, what):

@@ -16,7 +16,7 @@ import pytest
 from patcher_rig import (CAPTION, FAILED_COUNTS, FAILED_RATE, FAILED_STATUS, FINISHED_DETAIL, FINISHED_STATUS,
                          IDC_COUNTS, IDC_DETAIL, IDC_FILE_PROGRESS, IDC_PLAY, IDC_RATE, IDC_REPAIR, IDC_STATUS,
                          IDC_TOTAL_PROGRESS, PATCHER_CLASS, RUN_START, UP_TO_DATE, Patcher, RigError, emulated,
-                         screenshot, stalled_in_emulation)
+                         find_unless_emulator_fails, screenshot, stalled_in_emulation)
 from update_site import CLIENT_FILES, MANIFEST
 
 CLOSE_QUESTION = "Trwa sprawdzanie lub pobieranie aktualizacji.\nCzy na pewno chcesz przerwać?"
@@ -207,12 +207,14 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     driver.wait_gone(SLOW_MS)
     assert old.process.wait(30) == 0
 
-    handle, pid = driver.find(2 * SLOW_MS)  # started by the updater
-    restarted = emulated(game.patcher_path) and stalled_in_emulation(game, driver)
-    if restarted:  # the emulator's stall, not the updater's: the rig starts the new patcher itself
-        driver.wait_gone(SLOW_MS)
+    found = find_unless_emulator_fails(driver, game, 2 * SLOW_MS)  # started by the updater
+    restarted = not found or (emulated(game.patcher_path) and stalled_in_emulation(game, driver))
+    if restarted:  # the emulator's failure, not the updater's: the rig starts the new patcher itself
+        if found:
+            driver.wait_gone(SLOW_MS)
         Patcher(launcher.rig, game)
-        handle, pid = driver.find(SLOW_MS)
+        found = driver.find(SLOW_MS)
+    handle, pid = found
     launcher.adopt(pid)
     assert pid != old.pid
     driver.wait_enabled(IDC_PLAY, True, SLOW_MS)
