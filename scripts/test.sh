@@ -28,17 +28,20 @@ ctest --test-dir "$build/native" --output-on-failure --timeout 1200 || status=1
 # suite as well. Where it only runs through emulation (setup.sh then registered
 # qemu, as the demo checks), each 32-bit process start takes about a minute:
 # the 32-bit build runs the shared helpers' unit tests, the programs' PE
-# contract, the hostile-server, planted-folder and crash scenarios and the
-# self-update through the shipped updater, and the 64-bit suite drives the
-# 32-bit patcher through one end-to-end scenario (window_win32_e2e).
+# contract, the hostile-server and planted-folder scenarios and the self-update
+# through the shipped updater (not the crash scenario: under qemu a null store
+# reaches the filter as C000001D, an illegal instruction, and the dump and the
+# message may not follow). The 64-bit suite's drive of the
+# 32-bit patcher (window_win32_e2e) is left out there: the self-update covers
+# an up-to-date check and an update of the same program.
 if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  ctest --test-dir "$build/win64" --output-on-failure --timeout 900 -LE bench || status=1
+  ctest --test-dir "$build/win64" --output-on-failure --timeout 900 -LE bench -E '^window_win32_e2e$' || status=1
   ctest --test-dir "$build/win32" --output-on-failure --timeout 900 -R '^(common_test|pe_contract)$' || status=1
   # Wine under qemu faults at random in its own thread pool during WinHTTP
   # requests (see the README): the scenarios run and say what they found, but
   # a failure here is the emulator's to answer for, not a failed build.
   if ! ctest --test-dir "$build/win32" --output-on-failure --timeout 900 \
-       -R '^(window_hostile_e2e|window_crash_e2e|window_self_update_e2e)$'; then
+       -R '^(window_hostile_e2e|window_self_update_e2e)$'; then
     echo "test.sh: the emulated 32-bit scenarios failed (not counted: Wine under qemu, see README)"
   fi
 else

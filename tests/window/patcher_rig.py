@@ -407,7 +407,7 @@ class Patcher:
 # reports a fault with a code that is no status and an address in no module.
 # No code of the patcher runs on that thread and neither happens natively, so
 # the rig ends such a start and starts the patcher again rather than wait on
-# the emulator.
+# the emulator. (Turning off Wine's search for a proxy script does not avoid it.)
 STALL_SPIN_S = 30  # a pool thread at full speed this long, with the log still at its banner
 STALL_WATCH_S = 240
 
@@ -423,10 +423,12 @@ def emulated(exe):
 
 
 def _linux_pids(exe_path):
-    pids = []
+    """The Linux processes running `exe_path`; Wine names it in its Windows form."""
+    names, pids = (exe_path, "Z:" + exe_path.replace("/", "\\")), []
     for entry in os.listdir("/proc"):
         try:
-            if entry.isdigit() and exe_path in open(f"/proc/{entry}/cmdline", "rb").read().decode(errors="replace"):
+            command = open(f"/proc/{entry}/cmdline", "rb").read().decode(errors="replace") if entry.isdigit() else ""
+            if any(name in command for name in names):
                 pids.append(entry)
         except OSError:
             pass

@@ -28,6 +28,8 @@ def test_a_fault_leaves_its_line_a_minidump_and_the_message(launcher, driver, wh
     started = launcher.start(f"crash_{where}", patcher_exe=os.environ["CRASHING_PATCHER"], find_timeout_ms=SLOW_MS,
                              prepare=lambda game: game.write(f"crash-{where}.test", b""))
     box = driver.box(SLOW_MS, started.pid)
+    driver.answer("ok", "nieoczekiwany błąd")  # first, so that a failed check leaves no window behind
+    assert started.process.wait(SLOW_MS / 1000) == 1
     assert (box.owner, box.caption, box.text) == ("0", "Zerandis Patcher", CRASH_TEXT)
     lines = [match.groups() for match in map(CRASH_LINE.fullmatch, started.game.log()) if match]
     assert [line[:2] for line in lines] == [(code, "Zerandis_Patcher.exe")]
@@ -35,5 +37,3 @@ def test_a_fault_leaves_its_line_a_minidump_and_the_message(launcher, driver, wh
     assert start <= int(lines[0][2], 16) < end
     dump = started.game.read_bytes("patcher-crash.dmp")
     assert dump[:4] == b"MDMP" and len(dump) < 16 << 20  # no full memory
-    driver.answer("ok", "nieoczekiwany błąd")
-    assert started.process.wait(SLOW_MS / 1000) == 1

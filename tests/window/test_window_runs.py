@@ -226,10 +226,10 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     log = game.log()
     updater_lines = [line for line in log if line.startswith("Aktualizator: ")]
     patcher_lines = [line for line in log if not line.startswith("Aktualizator: ")]
+    handed = patcher_lines.index("Przekazano samoaktualizację do pomocnika.")
     if restarted:  # the lines of the start the emulator failed
         at = patcher_lines.index(RUN_START, handed)
         del patcher_lines[at - 1:patcher_lines.index("=" * 64, at)]
-    handed = patcher_lines.index("Przekazano samoaktualizację do pomocnika.")
     assert patcher_lines[handed - 1].startswith("Pobrano i zweryfikowano: Zerandis_Patcher.exe | ")
     # The new patcher's run follows.
     assert patcher_lines[handed:] == [
@@ -247,7 +247,7 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     # One download of the patcher; the updater and the client were current.
     assert len(self_update_site.file_requests(PATCHER)) == 1
     assert self_update_site.file_requests(UPDATER) == []
-    assert len(self_update_site.file_requests("manifest.md5")) == 2
+    assert len(self_update_site.file_requests("manifest.md5")) in ((2, 3) if restarted else (2,))
 
     driver.call("close")
     driver.wait_gone(10000)
