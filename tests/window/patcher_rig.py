@@ -437,7 +437,11 @@ def _linux_pids(exe_path):
 
 def _pool_cpu_s(pid):
     total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:  # ended meanwhile
+        return 0
+    for task in tasks:
         try:
             if open(f"/proc/{pid}/task/{task}/comm").read().strip() == "wine_threadpool":
                 fields = open(f"/proc/{pid}/task/{task}/stat").read().rsplit(")", 1)[1].split()
@@ -461,7 +465,7 @@ def stalled_in_emulation(game_dir, driver):
         ok, status = driver.try_call(f"text {IDC_STATUS}")
         if not pids or run or not ok or unescape(status) not in ("", MANIFEST_STATUS):
             return False
-        samples.append((time.monotonic(), _pool_cpu_s(pids[0])))
+        samples.append((time.monotonic(), sum(map(_pool_cpu_s, pids))))
         old = [sample for sample in samples if samples[-1][0] - sample[0] >= STALL_SPIN_S]
         if old and samples[-1][1] - old[-1][1] >= 0.8 * (samples[-1][0] - old[-1][0]):
             return _restarting(game_dir, pids, "Wine's thread pool spinning")
