@@ -31,9 +31,9 @@ ctest --test-dir "$build/native" --output-on-failure --timeout 1200 || status=1
 # contract, the hostile-server and planted-folder scenarios and the self-update
 # through the shipped updater (not the crash scenario: under qemu a null store
 # reaches the filter as C000001D, an illegal instruction, and the dump and the
-# message may not follow). The 64-bit suite's drive of the
-# 32-bit patcher (window_win32_e2e) is left out there: the self-update covers
-# an up-to-date check and an update of the same program.
+# message may not follow). The 64-bit suite's drive of the 32-bit patcher
+# (window_win32_e2e) is left out there: the self-update covers an up-to-date
+# check and an update of the same program.
 if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
   ctest --test-dir "$build/win64" --output-on-failure --timeout 900 -LE bench -E '^window_win32_e2e$' || status=1
   ctest --test-dir "$build/win32" --output-on-failure --timeout 900 -R '^(common_test|pe_contract)$' || status=1
