@@ -422,16 +422,23 @@ def emulated(exe):
     return struct.unpack_from("<H", head, pe + 4)[0] == 0x14C
 
 
+def last_run(log):
+    """The lines of the last run in a log, from its run line on (none before one)."""
+    if RUN_START not in log:
+        return []
+    return log[len(log) - 1 - log[::-1].index(RUN_START):]
+
+
 def _linux_pids(exe_path):
     """The Linux processes running `exe_path`; Wine names it in its Windows form."""
     names, pids = (exe_path, "Z:" + exe_path.replace("/", "\\")), []
-    for entry in os.listdir("/proc"):
+    for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
-            command = open(f"/proc/{entry}/cmdline", "rb").read().decode(errors="replace") if entry.isdigit() else ""
-            if any(name in command for name in names):
-                pids.append(entry)
+            command = open(f"/proc/{entry}/cmdline", "rb").read().decode(errors="replace")
         except OSError:
-            pass
+            continue
+        if any(name in command for name in names):
+            pids.append(entry)
     return pids
 
 
@@ -458,12 +465,11 @@ def stalled_in_emulation(game_dir, driver):
     banner, or a fault reported at an address in no module at all."""
     deadline, samples = time.monotonic() + STALL_WATCH_S, []
     while time.monotonic() < deadline:
-        pids, log = _linux_pids(game_dir.patcher_path), game_dir.log()
-        run = log[len(log) - log[::-1].index(RUN_START):] if RUN_START in log else []
-        if _emulator_fault(game_dir):
+        pids, run = _linux_pids(game_dir.patcher_path), last_run(game_dir.log())
+        if _emulator_fault(run):
             return _restarting(game_dir, pids, "a fault outside every module")
         ok, status = driver.try_call(f"text {IDC_STATUS}")
-        if not pids or run or not ok or unescape(status) not in ("", MANIFEST_STATUS):
+        if not pids or len(run) > 1 or not ok or unescape(status) not in ("", MANIFEST_STATUS):
             return False
         samples.append((time.monotonic(), sum(map(_pool_cpu_s, pids))))
         old = [sample for sample in samples if samples[-1][0] - sample[0] >= STALL_SPIN_S]
@@ -473,9 +479,7 @@ def stalled_in_emulation(game_dir, driver):
     return False
 
 
-def _emulator_fault(game_dir):
-    log = game_dir.log()
-    run = log[len(log) - log[::-1].index(RUN_START):] if RUN_START in log else []
+def _emulator_fault(run):
     return any(line.startswith(UNEXPECTED_FAULT) and " pod adresem ?+" in line for line in run)
 
 
@@ -489,7 +493,7 @@ def find_unless_emulator_fails(driver, game_dir, timeout_ms):
         try:
             return driver.find(15000)
         except RigError:
-            if _emulator_fault(game_dir):
+            if _emulator_fault(last_run(game_dir.log())):
                 _restarting(game_dir, _linux_pids(game_dir.patcher_path), "a fault outside every module")
                 return None
             if time.monotonic() > deadline:

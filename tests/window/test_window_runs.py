@@ -16,7 +16,7 @@ import pytest
 from patcher_rig import (CAPTION, FAILED_COUNTS, FAILED_RATE, FAILED_STATUS, FINISHED_DETAIL, FINISHED_STATUS,
                          IDC_COUNTS, IDC_DETAIL, IDC_FILE_PROGRESS, IDC_PLAY, IDC_RATE, IDC_REPAIR, IDC_STATUS,
                          IDC_TOTAL_PROGRESS, PATCHER_CLASS, RUN_START, UP_TO_DATE, Patcher, RigError, emulated,
-                         find_unless_emulator_fails, screenshot, stalled_in_emulation)
+                         find_unless_emulator_fails, last_run, screenshot, stalled_in_emulation)
 from update_site import CLIENT_FILES, MANIFEST
 
 CLOSE_QUESTION = "Trwa sprawdzanie lub pobieranie aktualizacji.\nCzy na pewno chcesz przerwać?"
@@ -37,12 +37,6 @@ def wait_for(condition, timeout, what):
         if time.monotonic() > deadline:
             raise RigError(f"timed out waiting for {what}")
         time.sleep(0.05)
-
-
-def last_run(log):
-    """The lines of the last run in a log, from its run line on."""
-    at = len(log) - 1 - log[::-1].index(RUN_START)
-    return log[at:]
 
 
 # ---- Closing during a run ------------------------------------------------
