@@ -413,8 +413,16 @@ STALL_WATCH_S = 240
 
 
 def emulated(exe):
-    """True for a 32-bit program on a kernel that runs 32-bit code only through qemu."""
-    if not os.path.exists("/proc/sys/fs/binfmt_misc/qemu-i386"):
+    """True for a 32-bit program where the kernel hands 32-bit code to qemu: its
+    binfmt_misc entry for i386 ELF files is enabled and names a qemu."""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as entry:
+            fields = entry.read().split()
+    except OSError:
+        return False
+    if "enabled" not in fields or "interpreter" not in fields:
+        return False
+    if "qemu" not in os.path.basename(fields[fields.index("interpreter") + 1]):
         return False
     with open(exe, "rb") as file:
         head = file.read(1024)

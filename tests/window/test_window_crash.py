@@ -8,6 +8,8 @@ import subprocess
 
 import pytest
 
+from patcher_rig import emulated
+
 SLOW_MS = 300000  # 32-bit Wine may be emulated: a start can take a minute
 CRASH_TEXT = "Patcher napotkał nieoczekiwany błąd i zostanie zamknięty. Szczegóły zapisano w pliku patcher.txt."
 CRASH_LINE = re.compile(r"BLAD: Nieoczekiwany błąd programu ([0-9A-F]{8}) pod adresem ([^+]+)\+0x([0-9a-f]+)\.")
@@ -32,7 +34,10 @@ def test_a_fault_leaves_its_line_a_minidump_and_the_message(launcher, driver, wh
     assert started.process.wait(SLOW_MS / 1000) == 1
     assert (box.owner, box.caption, box.text) == ("0", "Zerandis Patcher", CRASH_TEXT)
     lines = [match.groups() for match in map(CRASH_LINE.fullmatch, started.game.log()) if match]
-    assert [line[:2] for line in lines] == [(code, "Zerandis_Patcher.exe")]
+    codes = [code]
+    if code == "C0000005" and emulated(started.game.patcher_path):
+        codes.append("C000001D")  # qemu hands Wine the null store's signal without its page-fault trap number
+    assert len(lines) == 1 and lines[0][:2] in [(c, "Zerandis_Patcher.exe") for c in codes], lines
     start, end = code_section(started.game.patcher_path)
     assert start <= int(lines[0][2], 16) < end
     dump = started.game.read_bytes("patcher-crash.dmp")
