@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int kKills = 20;
-constexpr std::size_t kFileSize = 32u << 20;
+constexpr std::size_t kFileSize = 8u << 20;
 const wchar_t* const kFiles[] = {L"Dane\\a.pak", L"Dane\\b.pak", L"Dane\\c.pak", L"d.pak"};
 
 std::string FileBytes(int variant) {
@@ -40,6 +40,23 @@ std::vector<std::wstring> StagingLeftovers(const std::wstring& dir) {
     return found;
 }
 
+// The real patcher of the game folder, started as a player starts it.
+void StartPatcher(const std::wstring& exe, const std::wstring& folder, KernelHandle& process) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                                 &startup, &info));
+    process = KernelHandle(info.hProcess);
+    ::CloseHandle(info.hThread);
+}
+
+void Kill(KernelHandle& process) {
+    ::TerminateProcess(process.Get(), 9);
+    ::WaitForSingleObject(process.Get(), 10000);
+}
+
 using InterruptedRunTest = RunTest;
 
 TEST_F(InterruptedRunTest, KilledMidDownloadLeavesOnlyWholeFiles) {
@@ -48,37 +65,60 @@ TEST_F(InterruptedRunTest, KilledMidDownloadLeavesOnlyWholeFiles) {
     for (const wchar_t* file : kFiles) entries.push_back(Publish(file, FileBytes(2)));
     WriteManifest();
     WriteIni();
-    ASSERT_TRUE(::CopyFileW((L"Z:" + Utf8ToWide(PATCHER_EXE)).c_str(), GameFile(L"Zerandis_Patcher.exe").c_str(),
-                            FALSE));
+    const std::wstring exe = GameFile(L"Zerandis_Patcher.exe");
+    ASSERT_TRUE(::CopyFileW((L"Z:" + Utf8ToWide(PATCHER_EXE)).c_str(), exe.c_str(), FALSE));
     for (const wchar_t* file : kFiles) WriteGameFile(file, oldBytes);
     const std::wstring oldMd5 = Md5(GameFile(kFiles[0]));
 
+    // Install lines the patcher logged after its first `from` log lines.
+    const auto installsSince = [this](std::size_t from) {
+        const std::vector<std::wstring> log = Log();
+        std::size_t installs = 0;
+        for (std::size_t i = from; i < log.size(); ++i) installs += log[i].starts_with(L"Podmieniono plik lokalny: ");
+        return installs;
+    };
+    // Waits (at most 10 minutes) until `count` files are installed after log line `from`.
+    const auto waitForInstalls = [&](std::size_t from, std::size_t count) {
+        const ULONGLONG start = ::GetTickCount64();
+        while (installsSince(from) < count && ::GetTickCount64() - start < 600000) ::Sleep(10);
+        return ::GetTickCount64() - start;
+    };
+
+    // One whole run first, to learn this machine's pace (an emulated 32-bit
+    // Wine runs many times slower than a native one): how long until the first
+    // file is installed, and then each further one.
+    KernelHandle process;
+    StartPatcher(exe, GameDir(), process);
+    const ULONGLONG first = waitForInstalls(0, 1);
+    const ULONGLONG perFile = waitForInstalls(0, entries.size()) / (entries.size() - 1);
+    Kill(process);
+    ASSERT_EQ(installsSince(0), entries.size()) << "the measuring run did not install every file";
+    for (const wchar_t* file : kFiles) WriteGameFile(file, oldBytes);
+    std::printf("measured: the first file installed after %llu ms, then one every %llu ms\n", first, perFile);
+
+    // Each kill waits for a chosen number of installs, then falls at a random
+    // moment of the next download (or of the first, before any install).
     std::mt19937 random(20261208);
-    std::uniform_int_distribution<DWORD> moment(250, 1800);
+    std::uniform_int_distribution<std::size_t> installsBefore(0, entries.size() - 1);
     int midPhase = 0;  // kills that found some files new and some still old
     for (int kill = 0; kill < kKills; ++kill) {
-        std::wstring commandLine = L"\"" + GameFile(L"Zerandis_Patcher.exe") + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                     GameDir().c_str(), &startup, &info));
-        KernelHandle process(info.hProcess);
-        KernelHandle thread(info.hThread);
-        const DWORD wait = moment(random);
-        ::Sleep(wait);
-        ::TerminateProcess(process.Get(), 9);
-        ::WaitForSingleObject(process.Get(), 10000);
+        const std::size_t logLines = Log().size();
+        const std::size_t waitFor = installsBefore(random);
+        StartPatcher(exe, GameDir(), process);
+        if (waitFor > 0) waitForInstalls(logLines, waitFor);
+        const ULONGLONG wait = std::uniform_int_distribution<ULONGLONG>(0, waitFor > 0 ? perFile : first)(random);
+        ::Sleep(static_cast<DWORD>(wait));
+        Kill(process);
 
         std::size_t installed = 0;
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const std::wstring md5 = Md5(GameFile(kFiles[i]));
             EXPECT_TRUE(md5 == oldMd5 || md5 == entries[i].md5)
-                << "kill " << kill << " after " << wait << " ms left a partial " << WideToUtf8(kFiles[i]);
+                << "kill " << kill << " " << wait << " ms after install " << waitFor << " left a partial " << WideToUtf8(kFiles[i]);
             installed += md5 == entries[i].md5;
         }
         midPhase += installed > 0 && installed < entries.size();
-        std::printf("kill %2d after %4lu ms: %zu of %zu files installed\n", kill, static_cast<unsigned long>(wait),
+        std::printf("kill %2d, %llu ms after install %zu: %zu of %zu files installed\n", kill, wait, waitFor,
                     installed, entries.size());
         // Back to the old client, staging leftovers kept, so every start has work to do.
         for (const wchar_t* file : kFiles) {

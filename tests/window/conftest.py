@@ -7,8 +7,7 @@ from dataclasses import dataclass
 
 import pytest
 
-from patcher_rig import (DEFAULT_INI, PATCHER_CLASS, STAND_IN_CLASS, Driver, GameDir, Patcher, Rig, RigError, emulated,
-                         find_unless_emulator_fails, stalled_in_emulation)
+from patcher_rig import DEFAULT_INI, PATCHER_CLASS, STAND_IN_CLASS, Driver, GameDir, Patcher, Rig, RigError
 from update_site import CLIENT_FILES, NetServers, Site, small_client
 
 
@@ -41,15 +40,8 @@ class Launcher:
             site.install(game)
         if prepare is not None:
             prepare(game)
-        for attempt in range(3):
-            process = Patcher(self.rig, game, env)
-            found = find_unless_emulator_fails(self.driver, game, find_timeout_ms)
-            if found and not (emulated(game.patcher_path) and stalled_in_emulation(game, self.driver)):
-                break
-            process.kill()
-        if not found:
-            raise RigError("the emulator failed three starts of the patcher")
-        handle, pid = found
+        process = Patcher(self.rig, game, env)
+        handle, pid = self.driver.find(find_timeout_ms)
         started = Started(game, process, handle, pid)
         self._started.append(started)
         return started

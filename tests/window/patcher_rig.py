@@ -50,8 +50,6 @@ UP_TO_DATE = {
     IDC_RATE: "Pobieranie nie jest wymagane — klient jest aktualny.",
 }
 FAILED_STATUS = "Nie udało się zaktualizować klienta."
-MANIFEST_STATUS = "Pobieranie listy plików..."
-UNEXPECTED_FAULT = "BLAD: Nieoczekiwany błąd programu "
 FAILED_COUNTS = "Szczegóły zapisano w patcher.txt"
 FAILED_RATE = "Pobieranie przerwane — nie można określić czasu ani jakości połączenia."
 FINISHED_STATUS = "Aktualizacja zakończona."
@@ -399,19 +397,6 @@ class Patcher:
             self._process.wait(timeout=30)
 
 
-# Where the kernel runs 32-bit code only through qemu, Wine sometimes fails a
-# fresh 32-bit process in its first seconds: the patcher logs its banner, its
-# worker waits inside WinHTTP (whose proxy detection and name resolution Wine
-# hands to its thread pool), and then either a "wine_threadpool" thread burns a
-# whole core in the emulator making only sigprocmask calls, or the crash filter
-# reports a fault with a code that is no status and an address in no module.
-# No code of the patcher runs on that thread and neither happens natively, so
-# the rig ends such a start and starts the patcher again rather than wait on
-# the emulator. (Turning off Wine's search for a proxy script does not avoid it.)
-STALL_SPIN_S = 30  # a pool thread at full speed this long, with the log still at its banner
-STALL_WATCH_S = 240
-
-
 def emulated(exe):
     """True for a 32-bit program where the kernel hands 32-bit code to qemu: its
     binfmt_misc entry for i386 ELF files is enabled and names a qemu."""
@@ -435,84 +420,6 @@ def last_run(log):
     if RUN_START not in log:
         return []
     return log[len(log) - 1 - log[::-1].index(RUN_START):]
-
-
-def _linux_pids(exe_path):
-    """The Linux processes running `exe_path`; Wine names it in its Windows form."""
-    names, pids = (exe_path, "Z:" + exe_path.replace("/", "\\")), []
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            command = open(f"/proc/{entry}/cmdline", "rb").read().decode(errors="replace")
-        except OSError:
-            continue
-        if any(name in command for name in names):
-            pids.append(entry)
-    return pids
-
-
-def _pool_cpu_s(pid):
-    total = 0
-    try:
-        tasks = os.listdir(f"/proc/{pid}/task")
-    except OSError:  # ended meanwhile
-        return 0
-    for task in tasks:
-        try:
-            if open(f"/proc/{pid}/task/{task}/comm").read().strip() == "wine_threadpool":
-                fields = open(f"/proc/{pid}/task/{task}/stat").read().rsplit(")", 1)[1].split()
-                total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-        except (OSError, IndexError):
-            pass
-    return total
-
-
-def stalled_in_emulation(game_dir, driver):
-    """Watches the emulated patcher of `game_dir` (the driver's target) until its run
-    moves past the manifest fetch (False), or ends it when the emulator fails it
-    there (True): a thread of Wine's pool spinning while the log is still at its
-    banner, or a fault reported at an address in no module at all."""
-    deadline, samples = time.monotonic() + STALL_WATCH_S, []
-    while time.monotonic() < deadline:
-        pids, run = _linux_pids(game_dir.patcher_path), last_run(game_dir.log())
-        if _emulator_fault(run):
-            return _restarting(game_dir, pids, "a fault outside every module")
-        ok, status = driver.try_call(f"text {IDC_STATUS}")
-        if not pids or len(run) > 1 or not ok or unescape(status) not in ("", MANIFEST_STATUS):
-            return False
-        samples.append((time.monotonic(), sum(map(_pool_cpu_s, pids))))
-        old = [sample for sample in samples if samples[-1][0] - sample[0] >= STALL_SPIN_S]
-        if old and samples[-1][1] - old[-1][1] >= 0.8 * (samples[-1][0] - old[-1][0]):
-            return _restarting(game_dir, pids, "Wine's thread pool spinning")
-        time.sleep(2)
-    return False
-
-
-def _emulator_fault(run):
-    return any(line.startswith(UNEXPECTED_FAULT) and " pod adresem ?+" in line for line in run)
-
-
-def find_unless_emulator_fails(driver, game_dir, timeout_ms):
-    """driver.find for the patcher of `game_dir`; None when an emulated one faulted
-    outside every module before its window showed (it is ended then)."""
-    if not emulated(game_dir.patcher_path):
-        return driver.find(timeout_ms)
-    deadline = time.monotonic() + timeout_ms / 1000
-    while True:
-        try:
-            return driver.find(15000)
-        except RigError:
-            if _emulator_fault(last_run(game_dir.log())):
-                _restarting(game_dir, _linux_pids(game_dir.patcher_path), "a fault outside every module")
-                return None
-            if time.monotonic() > deadline:
-                raise
-
-
-def _restarting(game_dir, pids, what):
-    print(f"rig: {what} in the emulated patcher of {game_dir.path}; starting it again")
-    for pid in pids:
-        subprocess.run(["kill", "-9", pid], check=False)
-    return True
 
 
 def screenshot(rig, path):
