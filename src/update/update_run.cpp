@@ -15,6 +15,7 @@
 #include "update/check_phase.h"
 #include "update/download_phase.h"
 #include "update/manifest_rules.h"
+#include "update/preflight.h"
 #include "update/run_context.h"
 #include "update/run_report.h"
 #include "update/staging.h"
@@ -94,6 +95,10 @@ void RunUpdate(RunContext& run) {
     }
     if (CheckLocalFiles(run) == StepResult::RunOver) return;
     if (run.downloadList.empty()) return ReportUpToDate();
+    // What cannot work is said while the game still runs.
+    if (!CheckDownloadTargets(run.downloadList, ToLowerWide(Settings.patcherExe), run.errorText)) {
+        return ReportFailure(run.errorText);
+    }
     if (!PrepareForDownload(run)) return ReportFailure(run.errorText);
     OrderDownloadList(run.downloadList, Settings.updaterPath, Settings.patcherExe);
     run.patcherExeLower = ToLowerWide(Settings.patcherExe);

@@ -21,12 +21,12 @@ WINDOWS_7 = {dll: set(names.split()) for dll, names in {
     "kernel32.dll": """AddVectoredExceptionHandler CloseHandle CreateDirectoryW CreateEventA CreateFileW CreateMutexW
         CreateProcessW CreateThread CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DeleteFileW DuplicateHandle
         EnterCriticalSection ExitProcess FileTimeToSystemTime FlushFileBuffers FormatMessageA FormatMessageW
-        FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetFileAttributesExW
+        FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetDiskFreeSpaceExW GetFileAttributesExW
         GetFileAttributesW GetFileSizeEx GetFinalPathNameByHandleW GetFullPathNameW GetHandleInformation GetLastError
         GetLocalTime GetModuleFileNameW GetModuleHandleA GetModuleHandleExW GetModuleHandleW GetPrivateProfileStringW
         GetProcAddress GetProcessAffinityMask GetProcessTimes GetStartupInfoW GetSystemDirectoryW
         GetSystemTimeAdjustment GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetThreadTimes
-        GetTickCount64 GlobalFree InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent LCMapStringEx
+        GetTickCount64 GetVolumePathNameW GlobalFree InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent LCMapStringEx
         LeaveCriticalSection LoadLibraryA LoadLibraryExW LoadLibraryW LocalAlloc LocalFree MoveFileExW MulDiv
         MultiByteToWideChar OpenProcess OutputDebugStringA Process32FirstW Process32NextW QueryFullProcessImageNameW
         QueryPerformanceCounter QueryPerformanceFrequency RaiseException ReadFile ReleaseSemaphore

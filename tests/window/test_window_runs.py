@@ -15,8 +15,8 @@ import pytest
 
 from patcher_rig import (CAPTION, FAILED_COUNTS, FAILED_RATE, FAILED_STATUS, FINISHED_DETAIL, FINISHED_STATUS,
                          IDC_COUNTS, IDC_DETAIL, IDC_FILE_PROGRESS, IDC_PLAY, IDC_RATE, IDC_REPAIR, IDC_STATUS,
-                         IDC_TOTAL_PROGRESS, PATCHER_CLASS, RUN_START, UP_TO_DATE, RigError, last_run,
-                         screenshot)
+                         IDC_TOTAL_PROGRESS, PATCHER_CLASS, RUN_START, STAND_IN_CLASS, UP_TO_DATE, RigError,
+                         last_run, screenshot)
 from update_site import CLIENT_FILES, MANIFEST
 
 CLOSE_QUESTION = "Trwa sprawdzanie lub pobieranie aktualizacji.\nCzy na pewno chcesz przerwać?"
@@ -240,38 +240,86 @@ def test_self_update_hands_over_and_the_new_patcher_finds_the_client_current(sel
     assert driver.call(f"windows {PATCHER_CLASS}").split()[0] == "0"
 
 
-# ---- A full disk -------------------------------------------------------------
+# ---- What cannot work, said while the game runs -----------------------------
 
 BIG = "data/big.pak"
+NO_WRITE_ADVICE = ("Uruchom patcher jako administrator albo przenieś grę poza folder chroniony przez system "
+                   "(np. Program Files).")
 
 
-def test_a_full_disk_is_named_and_leaves_the_old_file(sites, launcher, driver, rig):
+def mount_or_skip(arguments, what):
+    mount = subprocess.run(["mount", *arguments], capture_output=True, text=True)
+    if mount.returncode != 0:  # CI must not lose the scenario to a refused mount unnoticed
+        refused = pytest.fail if os.environ.get("CI") == "true" else pytest.skip
+        refused(f"no {what} (mount refused: {mount.stderr.strip()})")
+
+
+def start_game(rig, driver, game):
+    """The stand-in game started from the game folder; ended by the launcher's cleanup."""
+    game.add_stand_in_game()
+    process = subprocess.Popen([rig.wine_run, game.file("Zerandis.exe")], cwd=game.path, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    driver.wait_window(STAND_IN_CLASS, 30000)
+    return process
+
+
+def assert_failed_while_the_game_runs(driver, started, game_process, detail):
+    driver.wait_enabled(IDC_REPAIR, True, 60000)
+    assert driver.lines() == {IDC_STATUS: FAILED_STATUS, IDC_DETAIL: detail, IDC_COUNTS: FAILED_COUNTS,
+                              IDC_RATE: FAILED_RATE}
+    assert last_run(started.game.log()) == [RUN_START, "BLAD: " + detail]  # no process was asked to close
+    assert game_process.poll() is None
+
+
+def test_a_folder_this_account_cannot_write_is_named_before_the_game_is_closed(sites, launcher, driver, rig):
+    site = sites.client("readonly")
+    mounted, game_process = [], []
+
+    def read_only_data(game):
+        game.write("data/base.pak", b"damaged")
+        game_process.append(start_game(rig, driver, game))
+        mount_or_skip(["--bind", game.file("data"), game.file("data")], "read-only folder")
+        mounted.append(game.file("data"))
+        mount_or_skip(["-o", "remount,bind,ro", game.file("data")], "read-only folder")
+
+    try:
+        started = launcher.start("readonly", site=site, prepare=read_only_data)
+        detail = f"Brak uprawnień do zapisu w folderze gry: {started.game.windows_path('data')}. {NO_WRITE_ADVICE}"
+        assert_failed_while_the_game_runs(driver, started, game_process[0], detail)
+        assert started.game.read_bytes("data/base.pak") == b"damaged"
+        driver.call("close")
+        assert started.process.wait(30) == 0
+    finally:
+        for path in mounted:
+            subprocess.run(["umount", "-l", path], check=False)
+
+
+def test_a_full_disk_is_named_before_the_game_is_closed(sites, launcher, driver, rig):
     site = sites.empty("full")
     site.publish(BIG, b"Zerandis" * (3 << 20))  # 24 MiB for a 16 MiB disk
     site.write_manifest()
-    mounted = []
+    mounted, game_process = [], []
 
     def on_tmpfs(game):
-        mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", game.path],
-                               capture_output=True, text=True)
-        if mount.returncode != 0:  # CI must not lose the scenario to a refused mount unnoticed
-            refused = pytest.fail if os.environ.get("CI") == "true" else pytest.skip
-            refused(f"no tmpfs for the full-disk scenario (mount refused: {mount.stderr.strip()})")
+        mount_or_skip(["-t", "tmpfs", "-o", "size=16m", "tmpfs", game.path], "tmpfs for the full-disk scenario")
         mounted.append(game.path)
         shutil.copy2(rig.patcher_exe, game.patcher_path)
         game.write_ini(site.ini())
         game.write(BIG, b"old")
+        game_process.append(start_game(rig, driver, game))
 
     try:
         started = launcher.start("full", site=site, prepare=on_tmpfs)
         driver.wait_enabled(IDC_REPAIR, True, 60000)
-        attempts = [line for line in last_run(started.game.log()) if line.startswith("Próba pobrania")]
-        assert len(attempts) == 3, attempts
-        for n, line in enumerate(attempts, start=1):
-            assert line.startswith(f"Próba pobrania {n}/3 nie powiodła się dla data\\big.pak: Błąd zapisu pliku: ")
-            assert line.endswith(" (112)"), line  # ERROR_DISK_FULL
+        detail = driver.text(IDC_DETAIL)
+        free = re.fullmatch(r"Za mało miejsca na dysku: potrzeba 24\.0 MB, wolne (\d+\.\d) MB\. "
+                            r"Zwolnij miejsce na tym dysku i naciśnij NAPRAW PLIKI\.", detail)
+        assert free, detail
+        disk = os.statvfs(started.game.path)
+        assert abs(float(free[1]) * 2**20 - disk.f_bavail * disk.f_frsize) < 2**20 / 5
+        assert_failed_while_the_game_runs(driver, started, game_process[0], detail)
+        assert os.listdir(started.game.file("data")) == ["big.pak"]  # no probe left behind
         assert started.game.read_bytes(BIG) == b"old"
-        assert not started.game.exists(BIG + ".download")
         driver.call("close")
         assert started.process.wait(30) == 0
     finally:
