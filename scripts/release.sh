@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The studio's release in one command:
 #   bash scripts/release.sh --base-url https://… [--version X.Y.Z] [--studio NAME]
-#        [--key PRIVATE.pem --public-key PUBLIC.pem]
+#        [--key PRIVATE.pem --public-key PUBLIC.pem --release N [--expires YYYY-MM-DD]]
 #        [--sign-cert CERT.pfx --sign-pass-file FILE] CLIENT_DIR OUT_DIR
 # Builds the shipped 32-bit patcher and updater (stripped, with their version
 # resource) in a build tree of its own with BASE_URL built in, copies the game
 # files of CLIENT_DIR to OUT_DIR, places Zerandis_Patcher.exe and
 # patcher/Zerandis_PatcherUpdate.bin there (Authenticode-signed with
 # --sign-cert), writes OUT_DIR/manifest.md5 with zerandis-manifest (signed with
-# --key, whose public half the patcher then carries), verifies the tree
+# --key as release N, valid until --expires, whose public half the patcher
+# then carries), verifies the tree
 # against it and prints the programs' SHA-256 and the upload steps of docs/deploying.md.
 # OUT_DIR must be new or empty. Installs what is missing, like the other scripts.
 set -euo pipefail
@@ -25,12 +26,12 @@ usage() {
   exit 2
 }
 
-base_url="" version="" studio="" key="" public_key="" sign_cert="" sign_pass=""
+base_url="" version="" studio="" key="" public_key="" release="" expires="" sign_cert="" sign_pass=""
 have_base_url=0
 args=()
 while [ $# -gt 0 ]; do
   case $1 in
-    --base-url|--version|--studio|--key|--public-key|--sign-cert|--sign-pass-file)
+    --base-url|--version|--studio|--key|--public-key|--release|--expires|--sign-cert|--sign-pass-file)
       [ $# -ge 2 ] || usage
       case $1 in
         --base-url) base_url=$2 have_base_url=1 ;;
@@ -38,6 +39,8 @@ while [ $# -gt 0 ]; do
         --studio) studio=$2 ;;
         --key) key=$2 ;;
         --public-key) public_key=$2 ;;
+        --release) release=$2 ;;
+        --expires) expires=$2 ;;
         --sign-cert) sign_cert=$2 ;;
         --sign-pass-file) sign_pass=$2 ;;
       esac
@@ -52,9 +55,13 @@ client=${args[0]} out=${args[1]}
 
 # --- Refusals, before anything is built or copied.
 # A signed release: the public key is built into the patcher, the private key
-# signs the manifest; verify then proves the two belong together.
-if [ -n "$key" ] || [ -n "$public_key" ]; then
-  [ -n "$key" ] && [ -n "$public_key" ] || refuse "--key and --public-key go together"
+# signs the manifest with its release number (and expiry); verify then proves
+# the two belong together. The tool checks the date's calendar when it signs.
+if [ -n "$key" ] || [ -n "$public_key" ] || [ -n "$release" ] || [ -n "$expires" ]; then
+  [ -n "$key" ] && [ -n "$public_key" ] && [ -n "$release" ] ||
+    refuse "--key, --public-key and --release go together (--expires with them)"
+  [[ $release =~ ^[1-9][0-9]{0,17}$ ]] || refuse "--release needs a whole number from 1: $release"
+  [[ -z $expires || $expires =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}$ ]] || refuse "--expires needs a date YYYY-MM-DD: $expires"
   [ -r "$key" ] || refuse "cannot read the private key: $key"
   [ -r "$public_key" ] || refuse "cannot read the public key: $public_key"
   key=$(realpath "$key") public_key=$(realpath "$public_key")
@@ -130,7 +137,8 @@ fi
 "$tool" generate -q "$out" -o "$out/manifest.md5" || exit 1
 verify_key=()
 if [ -n "$key" ]; then
-  "$tool" sign --key "$key" "$out/manifest.md5" >/dev/null || exit 1
+  "$tool" sign --key "$key" --release "$release" ${expires:+--expires "$expires"} "$out/manifest.md5" >/dev/null ||
+    exit 1
   verify_key=(--public-key "$public_key")
 fi
 "$tool" verify -q "$out" "$out/manifest.md5" "${verify_key[@]}" || exit 1
@@ -144,7 +152,7 @@ cp "$tree/unstripped/Zerandis_Patcher.exe" "$tree/unstripped/Zerandis_PatcherUpd
 (cd "$out" && sha256sum Zerandis_Patcher.exe patcher/Zerandis_PatcherUpdate.bin) >"$symbols/shipped.sha256"
 say "unstripped programs of this release: $symbols"
 released=1
-say "release ready: $out ($(grep -vc '^#' "$out/manifest.md5") files, manifest.md5 verified${key:+, signed and its signature verified})"
+say "release ready: $out ($(grep -vc '^#' "$out/manifest.md5") files, manifest.md5 verified${key:+, signed as release $release${expires:+ until the end of $expires (UTC)} and its signature verified})"
 
 # --- The upload steps of docs/deploying.md, section 6, with this release's paths.
 host=${base_url#https://} host=${host%%/*}

@@ -4,11 +4,8 @@
 #include <string_view>
 
 #include "common/bcrypt_handle.h"
-#include "net/signature_file.h"
 
 namespace {
-
-using Sha256 = std::array<UCHAR, 32>;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
@@ -20,12 +17,12 @@ AlgorithmHandle OpenAlgorithm(const wchar_t* name) {
 
 // CreateHash/HashData/FinishHash rather than BCryptHash, which Windows 7 lacks.
 // A null hash-object buffer lets CNG allocate it (Windows 7 and later).
-bool HashSha256(const std::vector<char>& bytes, Sha256& digest) {
+bool HashSha256(std::string_view bytes, Sha256Digest& digest) {
     const AlgorithmHandle algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
     BCRYPT_HASH_HANDLE raw = nullptr;
     if (!algorithm || !Succeeded(::BCryptCreateHash(algorithm.Get(), &raw, nullptr, 0, nullptr, 0, 0))) return false;
     const HashHandle hash(raw);
-    auto* data = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
+    auto* data = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));  // CNG only reads it
     return Succeeded(::BCryptHashData(hash.Get(), data, static_cast<ULONG>(bytes.size()), 0)) &&
            Succeeded(::BCryptFinishHash(hash.Get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
@@ -46,17 +43,21 @@ KeyHandle ImportKey(BCRYPT_ALG_HANDLE algorithm, const ManifestPublicKey& point)
 }  // namespace
 
 bool CheckManifestSignature(const std::vector<char>& manifest, const std::vector<char>& signatureFile,
-                            std::span<const ManifestPublicKey> keys, std::wstring& error) {
-    const std::vector<SignatureBytes> signatures =
+                            std::span<const ManifestPublicKey> keys, ReleaseStamp& stamp, std::wstring& error) {
+    const std::vector<SignatureLine> lines =
         ReadSignatureLines(std::string_view(signatureFile.data(), signatureFile.size()));
-    Sha256 digest{};
+    Sha256Digest manifestDigest{};
     const AlgorithmHandle ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-    if (!signatures.empty() && ecdsa && HashSha256(manifest, digest)) {
+    if (!lines.empty() && ecdsa && HashSha256(std::string_view(manifest.data(), manifest.size()), manifestDigest)) {
         for (const ManifestPublicKey& point : keys) {
             const KeyHandle key = ImportKey(ecdsa.Get(), point);
-            for (SignatureBytes signature : signatures) {  // a copy: the call takes a non-const pointer
+            for (SignatureLine line : lines) {  // a copy: the call takes a non-const pointer
+                Sha256Digest digest{};
+                if (line.version != 2 || !HashSha256(ReleaseStatement(line.stamp, manifestDigest), digest)) continue;
                 if (key && ::BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
-                                                   signature.data(), static_cast<ULONG>(signature.size()), 0) == 0) {
+                                                   line.signature.data(), static_cast<ULONG>(line.signature.size()),
+                                                   0) == 0) {
+                    stamp = line.stamp;
                     return true;
                 }
             }

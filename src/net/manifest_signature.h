@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "net/signature_file.h"
+
 // One public key: the P-256 point's X || Y, each 32 bytes, big-endian.
 using ManifestPublicKey = std::array<unsigned char, 64>;
 
@@ -14,8 +16,10 @@ using ManifestPublicKey = std::array<unsigned char, 64>;
 // the run fetches no signature at all. Defined by the build's generated source.
 std::span<const ManifestPublicKey> BuiltInManifestKeys();
 
-// True when some line of `signatureFile` (the .sig file's bytes) is a signature
-// over `manifest` that one of `keys` verifies. False with `error` set to the
-// message for players otherwise, also when the file holds no signature at all.
+// True when some version-2 line of `signatureFile` (the .sig file's bytes) is
+// a signature over `manifest` and its stamp that one of `keys` verifies; `stamp`
+// is then that line's release and expiry. False with `error` set to the message
+// for players otherwise, also when the file holds no such line (version-1
+// lines, which sign no release, count for nothing).
 bool CheckManifestSignature(const std::vector<char>& manifest, const std::vector<char>& signatureFile,
-                            std::span<const ManifestPublicKey> keys, std::wstring& error);
+                            std::span<const ManifestPublicKey> keys, ReleaseStamp& stamp, std::wstring& error);

@@ -11,6 +11,7 @@
 #include "net/file_md5.h"
 #include "net/transfer.h"
 #include "update/install.h"
+#include "update/release_state.h"
 #include "update/run_report.h"
 #include "update/staging.h"
 #include "update/url_building.h"
@@ -167,5 +168,6 @@ void RunDownloadPhase(RunContext& run) {
         LogVerified(run, entry, record);
         if (InstallFile(run, entry, staged) == StepResult::RunOver) return;
     }
+    RememberAcceptedRelease(run);
     ShowSummary(run);
 }

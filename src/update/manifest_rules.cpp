@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "common/win_compat.h"
+#include "update/release_state.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ bool EndsWith(const std::wstring& text, std::wstring_view suffix) {
 
 bool CheckManifestNames(const Manifest& manifest, const std::wstring& ownStagingName, std::wstring& error) {
     const std::wstring log = StoredName(L"patcher.txt");
+    const std::wstring releaseFile = StoredName(kReleaseFileName);
     const std::wstring newPatcher = StoredName(ownStagingName);
     std::unordered_set<std::wstring> seen;
     seen.reserve(manifest.size());
@@ -47,6 +49,10 @@ bool CheckManifestNames(const Manifest& manifest, const std::wstring& ownStaging
         const std::wstring name = StoredName(entry.path);
         if (name == log) {
             error = L"Lista plików nie może zastępować dziennika patcher.txt.";
+            return false;
+        }
+        if (name == releaseFile) {
+            error = L"Lista plików nie może zastępować pliku patcher-release.txt.";
             return false;
         }
         if (EndsWith(name, L".DOWNLOAD") || name == newPatcher) {

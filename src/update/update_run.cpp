@@ -16,6 +16,7 @@
 #include "update/download_phase.h"
 #include "update/manifest_rules.h"
 #include "update/preflight.h"
+#include "update/release_state.h"
 #include "update/run_context.h"
 #include "update/run_report.h"
 #include "update/staging.h"
@@ -33,18 +34,20 @@ void StartRun() {
 
 // With keys built in, the manifest counts only with a signature that one of
 // them verifies, fetched from beside it: a server that is not the studio's
-// cannot make the run check, close or download anything. `signatureUrl` is
-// the manifest's URL with ".sig" on its path and the same query.
-bool VerifyManifestSignature(const std::wstring& signatureUrl, const std::vector<char>& manifest,
-                             std::wstring& error) {
+// cannot make the run check, close or download anything, nor one that replays
+// an older signed release or one past its expiry. `signatureUrl` is the
+// manifest's URL with ".sig" on its path and the same query.
+bool VerifyManifestSignature(const std::wstring& signatureUrl, const std::vector<char>& manifest, RunContext& run) {
     const std::span<const ManifestPublicKey> keys = BuiltInManifestKeys();
     if (keys.empty()) return true;
     std::vector<char> signature;
-    if (!FetchToMemory(signatureUrl, signature, error) || !CheckManifestSignature(manifest, signature, keys, error)) {
+    ReleaseStamp stamp;
+    if (!FetchToMemory(signatureUrl, signature, run.errorText) ||
+        !CheckManifestSignature(manifest, signature, keys, stamp, run.errorText)) {
         return false;
     }
     WriteLog(L"Podpis listy plików zweryfikowany.");
-    return true;
+    return AcceptSignedRelease(stamp, CurrentUnixSeconds(), run);
 }
 
 bool FetchManifest(RunContext& run) {
@@ -54,7 +57,7 @@ bool FetchManifest(RunContext& run) {
     const std::wstring nocache = std::to_wstring(::GetTickCount64());
     std::vector<char> bytes;
     if (!FetchToMemory(AppendQueryParameter(fileUrl, L"nocache", nocache), bytes, run.errorText)) return false;
-    if (!VerifyManifestSignature(AppendQueryParameter(fileUrl + L".sig", L"nocache", nocache), bytes, run.errorText)) {
+    if (!VerifyManifestSignature(AppendQueryParameter(fileUrl + L".sig", L"nocache", nocache), bytes, run)) {
         return false;
     }
     return ParseManifest(bytes, run.manifest, run.errorText);
@@ -94,14 +97,15 @@ void RunUpdate(RunContext& run) {
         return ReportFailure(run.errorText);
     }
     if (CheckLocalFiles(run) == StepResult::RunOver) return;
-    if (run.downloadList.empty()) return ReportUpToDate();
-    // What cannot work is said while the game still runs.
-    if (!CheckDownloadTargets(run.downloadList, ToLowerWide(Settings.patcherExe), run.errorText)) {
-        return ReportFailure(run.errorText);
+    if (run.downloadList.empty()) {
+        RememberAcceptedRelease(run);
+        return ReportUpToDate();
     }
+    run.patcherExeLower = ToLowerWide(Settings.patcherExe);
+    // What cannot work is said while the game still runs.
+    if (!CheckDownloadTargets(run.downloadList, run.patcherExeLower, run.errorText)) return ReportFailure(run.errorText);
     if (!PrepareForDownload(run)) return ReportFailure(run.errorText);
     OrderDownloadList(run.downloadList, Settings.updaterPath, Settings.patcherExe);
-    run.patcherExeLower = ToLowerWide(Settings.patcherExe);
     RunDownloadPhase(run);
 }
 

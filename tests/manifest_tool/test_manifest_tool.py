@@ -259,10 +259,16 @@ def test_keys_sign_and_verify_the_manifest_as_the_guide_says(run, tmp_path):
     assert again.returncode == 2 and not (keys / "new.pub.pem").exists()
     assert run("keygen", keys / "other.pem", "--public", keys / "other.pub.pem").returncode == 0
 
-    assert run("sign", "--key", keys / "studio.pem", manifest).returncode == 0
-    assert re.fullmatch(rb"zerandis-manifest-signature 1 ecdsa-p256-sha256 [A-Za-z0-9+/]{86}==\n", sig.read_bytes())
-    ok = run("verify", client, manifest, "--public-key", keys / "studio.pub.pem", "-q")
+    # A release number is required; an expiry that has passed is refused.
+    assert run("sign", "--key", keys / "studio.pem", manifest).returncode == 2
+    assert run("sign", "--key", keys / "studio.pem", "--release", "7", "--expires", "2020-01-01", manifest).returncode == 2
+    assert not sig.exists()
+    assert run("sign", "--key", keys / "studio.pem", "--release", "7", "--expires", "2099-12-31", manifest).returncode == 0
+    assert re.fullmatch(rb"zerandis-manifest-signature 2 ecdsa-p256-sha256 7 2099-12-31 [A-Za-z0-9+/]{86}==\n",
+                        sig.read_bytes())
+    ok = run("verify", client, manifest, "--public-key", keys / "studio.pub.pem")
     assert (ok.returncode, ok.stdout) == (0, b"")
+    assert b"signed as release 7, expires 2099-12-31 (end of the day, UTC)\n" in ok.stderr
     # generate leaves the signature out, as it does the manifest.
     assert "manifest.md5.sig" not in listed_paths(run("generate", client).stdout)
 
@@ -279,10 +285,17 @@ def test_keys_sign_and_verify_the_manifest_as_the_guide_says(run, tmp_path):
     assert finding("other.pub.pem")[0] == 1
     # Lines of a later version are skipped; the line ends may be CR LF.
     line = sig.read_bytes()
-    sig.write_bytes(b"zerandis-manifest-signature 2 ed25519 AAAA\r\n" + line.replace(b"\n", b"\r\n"))
+    sig.write_bytes(b"zerandis-manifest-signature 3 ed25519 AAAA\r\n" + line.replace(b"\n", b"\r\n"))
     assert finding("studio.pub.pem") == (0, "")
-    sig.write_bytes(line.replace(b" 1 ", b" 2 "))
+    sig.write_bytes(line.replace(b" 2 ", b" 3 "))
     assert finding("studio.pub.pem") == (1, f"signature: {sig} (holds no signature)\n")
+    # The old format signs no release: refused, as keyed patchers refuse it.
+    sig.write_bytes(line.replace(b" 2 ecdsa-p256-sha256 7 2099-12-31 ", b" 1 ecdsa-p256-sha256 "))
+    assert finding("studio.pub.pem") == (1, f"signature: {sig} (holds only old-format signatures, without a "
+                                            "release number)\n")
+    # The release and the expiry are signed too.
+    sig.write_bytes(line.replace(b" 7 ", b" 8 "))
+    assert finding("studio.pub.pem")[0] == 1
     sig.unlink()
     assert finding("studio.pub.pem") == (1, f"signature: {sig} (missing)\n")
 

@@ -38,8 +38,10 @@ def release(*args, env=None):
 def test_release_tree_verifies_and_holds_the_stamped_32_bit_patcher(tool, client, tmp_path):
     out, key, public = tmp_path / "out", tmp_path / "studio.pem", tmp_path / "studio.pub.pem"
     subprocess.run([tool, "keygen", key, "--public", public], check=True, capture_output=True)
-    done = release("--base-url", BASE_URL, "--version", "2.5.1", "--key", key, "--public-key", public, client, out)
+    done = release("--base-url", BASE_URL, "--version", "2.5.1", "--key", key, "--public-key", public,
+                   "--release", "12", client, out)
     assert done.returncode == 0, done.stderr
+    assert " 12 - " in (out / "manifest.md5.sig").read_text()
     assert f"rsync -rt --exclude='/manifest.md5*' {out}/ SERVER:DIR/" in done.stdout
     assert f"rsync -t {out}/manifest.md5.sig SERVER:DIR/manifest.md5.sig" in done.stdout
     verified = subprocess.run([tool, "verify", out, out / "manifest.md5", "--public-key", public],

@@ -26,11 +26,15 @@ Every listener serves the same routes:
                               bytes, <ms> apart, flushed one by one), "sign <key>"
                               (for <file>.sig: the patcher's signature line over
                               <file> as it lies on disk, made with the PEM private
-                              key <key> by openssl); an empty plan serves the file.
+                              key <key> by openssl, in the old format without a
+                              release), "sign2 <release> <expires or -> <key>" (the
+                              same with a release and an expiry); an empty plan
+                              serves the file.
 Each request becomes one JSON line in REQUEST_LOG: listener, path (with the
 query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP).
 """
 import base64
+import hashlib
 import json
 import os
 import subprocess
@@ -169,9 +173,10 @@ class Handler(BaseHTTPRequestHandler):
         if action.startswith("status "):
             self.send_plain(int(action.split()[1]), action.encode())
             return
-        if action.startswith("sign ") and path.endswith(".sig"):
+        if action.startswith("sign") and path.endswith(".sig"):
             with open(path[:-len(".sig")], "rb") as f:
-                self.send_plain(200, signature_line(action.split(" ", 1)[1], f.read()))
+                self.send_plain(200, signature_line(action.split(" ", 1)[1], f.read()) if action.startswith("sign ")
+                                else release_signature_line(*action.split(" ", 3)[1:], f.read()))
             return
         try:
             with open(path, "rb") as f:
@@ -203,8 +208,15 @@ class Handler(BaseHTTPRequestHandler):
         self.send_plain(200, body)
 
 
+def release_signature_line(release, expires, key, data):
+    """One line of the signature file that signs a release and an expiry with the manifest."""
+    statement = f"zerandis-manifest-release {release} {expires} {hashlib.sha256(data).hexdigest()}\n".encode()
+    line = signature_line(key, statement).replace(b" 1 ", b" 2 ", 1)
+    return line.replace(b"sha256 ", f"sha256 {release} {expires} ".encode(), 1)
+
+
 def signature_line(key, data):
-    """One line of the patcher's signature file: base64 of r || s."""
+    """One line of the patcher's old signature file: base64 of r || s."""
     der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data,
                          capture_output=True, check=True).stdout
     # ECDSA-Sig-Value ::= SEQUENCE { r INTEGER, s INTEGER }, short lengths for P-256.

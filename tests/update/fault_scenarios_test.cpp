@@ -232,7 +232,7 @@ TEST_F(FaultTest, PathsLeavingTheGameDirectoryAreRefused) {
     EXPECT_EQ(after, before);
 }
 
-TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileOrTheLogAreRefusedBeforeAnyFile) {
+TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileTheLogOrTheReleaseFileAreRefusedBeforeAnyFile) {
     // The running patcher's ".new" file is the staging name, whatever PATCHER_EXE says.
     WriteIni("PATCHER_EXE=bin\\Inny.exe\n");
     WriteGameFile(L"a.pak", "stara");
@@ -244,6 +244,7 @@ TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileOrTheLogAreRefusedBeforeA
         {"a.pak.download", L"Lista plików zawiera nazwę pliku tymczasowego: a.pak.download"},
         {"Zerandis_Patcher.exe.new", L"Lista plików zawiera nazwę pliku tymczasowego: Zerandis_Patcher.exe.new"},
         {"patcher.txt", L"Lista plików nie może zastępować dziennika patcher.txt."},
+        {"Patcher-Release.txt", L"Lista plików nie może zastępować pliku patcher-release.txt."},
     };
     for (const auto& [path, text] : cases) {
         const std::string empty = "d41d8cd98f00b204e9800998ecf8427e 0 ";

@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "net/signature_file.h"
 #include "tree_scan.h"
 
 namespace {
@@ -60,6 +61,26 @@ bool TakeKeyOption(const std::vector<std::string>& arguments, size_t& index, Com
     return true;
 }
 
+// Takes --release N or --expires DATE at arguments[index] into `line`, as
+// TakeKeyOption does; a value the signature file cannot carry sets `line.problem`.
+bool TakeReleaseOption(const std::vector<std::string>& arguments, size_t& index, CommandLine& line) {
+    const std::string& option = arguments[index];
+    if (option != "--release" && option != "--expires") return false;
+    if (index + 1 == arguments.size()) {
+        line.problem = option + (option == "--release" ? " needs a number" : " needs a date");
+        return true;
+    }
+    const std::string& value = arguments[++index];
+    if (option == "--release" && !ParseReleaseNumber(value, line.release)) {
+        line.problem = "--release needs a whole number from 1 (at most 18 digits): '" + value + "'";
+    } else if (option == "--expires" && !IsExpiryDate(value)) {
+        line.problem = "--expires needs a date YYYY-MM-DD: '" + value + "'";
+    } else if (option == "--expires") {
+        line.expires = value;
+    }
+    return true;
+}
+
 // Why the key parts of a parsed command line cannot be used; empty when they
 // can. `operands` counts the command word too.
 std::string KeyOptionsProblem(const CommandLine& line, size_t operands, bool output) {
@@ -68,10 +89,13 @@ std::string KeyOptionsProblem(const CommandLine& line, size_t operands, bool out
     if (line.command == Command::Keygen && (operands < 2 || line.publicKey.empty())) {
         return "keygen needs PRIVATE.pem and --public PUBLIC.pem";
     }
-    if (line.command == Command::Sign && (operands < 2 || line.signingKeys.empty())) {
-        return "sign needs --key PRIVATE.pem and MANIFEST";
+    if (line.command == Command::Sign && (operands < 2 || line.signingKeys.empty() || line.release == 0)) {
+        return "sign needs --key PRIVATE.pem, --release N and MANIFEST";
     }
     if (line.command != Command::Sign && !line.signingKeys.empty()) return "--key belongs to sign";
+    if (line.command != Command::Sign && (line.release != 0 || !line.expires.empty())) {
+        return "--release and --expires belong to sign";
+    }
     if (line.command == Command::Generate && !line.publicKey.empty()) return "--public-key belongs to verify";
     return {};
 }
@@ -98,8 +122,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.forceProgress = true;
         } else if (argument == "--include-local-config") {
             line.includeLocalConfig = true;
-        } else if (TakeKeyOption(arguments, i, line)) {
-            // --key, --public, --public-key: taken
+        } else if (TakeKeyOption(arguments, i, line) || TakeReleaseOption(arguments, i, line)) {
+            // --key, --public, --public-key, --release, --expires: taken
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 line.problem = "-o needs a file name";
@@ -138,7 +162,8 @@ Usage:
   zerandis-manifest generate CLIENT_DIR [-o FILE] [--include-local-config]
   zerandis-manifest verify CLIENT_DIR MANIFEST [--public-key PUBLIC.pem]
   zerandis-manifest keygen PRIVATE.pem --public PUBLIC.pem
-  zerandis-manifest sign --key PRIVATE.pem [--key OLD.pem] MANIFEST
+  zerandis-manifest sign --key PRIVATE.pem [--key OLD.pem] --release N
+                         [--expires YYYY-MM-DD] MANIFEST
 
 generate  Lists every file under CLIENT_DIR as "md5 size path" lines (sorted,
           UTF-8, LF) on standard output, or in FILE, which is written whole
@@ -150,13 +175,15 @@ generate  Lists every file under CLIENT_DIR as "md5 size path" lines (sorted,
           listed on standard error and nothing is written.
 verify    Reads MANIFEST as the patcher does and checks CLIENT_DIR against
           it: missing files, wrong sizes, wrong MD5 sums, files not listed;
-          with --public-key also MANIFEST.sig (a missing or bad signature
-          is a difference).
+          with --public-key also MANIFEST.sig (a missing, old-format, bad
+          or expired signature is a difference) and shows its release.
 keygen    Makes a new ECDSA P-256 key pair: PRIVATE.pem (readable by its
           owner only; keep it offline) and PUBLIC.pem (for the patcher's
           PATCHER_MANIFEST_PUBLIC_KEY). Never overwrites a file.
-sign      Writes MANIFEST.sig beside MANIFEST, one signature per --key,
-          whole and then renamed into place.
+sign      Writes MANIFEST.sig beside MANIFEST, one signature per --key over
+          the manifest, its release number and its expiry, whole and then
+          renamed into place. Raise the number with every published
+          manifest (a rollback too): patchers refuse a lower one.
 
 Options:
   -o FILE                 write the manifest to FILE
@@ -165,6 +192,9 @@ Options:
   --public-key FILE       verify: check MANIFEST.sig with the keys in FILE
   --public FILE           keygen: where the public key goes
   --key FILE              sign: the private key (again for a second line)
+  --release N             sign: the release number, a whole number from 1
+  --expires YYYY-MM-DD    sign: patchers refuse the manifest after the end of
+                          that day (UTC); re-sign before then
   -q                      no progress and no summary
   --progress              progress even when standard error is no terminal
   -h, --help              this text

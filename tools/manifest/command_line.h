@@ -2,6 +2,7 @@
 // What a command line of zerandis-manifest asks for, and the exit codes that
 // answer it. Read by cli, carried out by generate, verify and key_commands.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ struct CommandLine {
     std::filesystem::path privateKey;  // keygen: PRIVATE.pem to create
     std::filesystem::path publicKey;   // keygen: --public file to create; verify: --public-key keys to check with
     std::vector<std::filesystem::path> signingKeys;  // sign: every --key, one signature line each
+    std::uint64_t release = 0;         // sign: --release, the studio's release number (0: not given)
+    std::string expires;               // sign: --expires YYYY-MM-DD; empty for none
     bool includeLocalConfig = false;   // generate: list the top-level patcher.ini
     bool quiet = false;                // -q: no progress, no summary
     bool forceProgress = false;        // --progress: progress even when standard error is no terminal

@@ -1,6 +1,7 @@
 #pragma once
 // zerandis-manifest keygen and sign.
 
+#include <cstdint>
 #include <ostream>
 
 #include "command_line.h"
@@ -10,3 +11,6 @@
 // Windows build...).
 int RunKeygen(const CommandLine& line, std::ostream& err);
 int RunSign(const CommandLine& line, std::ostream& err);
+
+// The clock sign and verify judge expiry dates by: seconds since 1970-01-01 UTC.
+std::int64_t UnixSecondsNow();

@@ -9,6 +9,7 @@
 #include <openssl/pem.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -125,6 +126,12 @@ bool Sign(EVP_PKEY* key, const std::string& bytes, SignatureBytes& signature) {
            BN_bn2binpad(ECDSA_SIG_get0_s(parsed.get()), signature.data() + 32, 32) == 32;
 }
 
+bool DigestOf(const std::string& bytes, Sha256Digest& digest) {
+    unsigned int size = 0;
+    return EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) == 1 &&
+           size == digest.size();
+}
+
 bool Verifies(EVP_PKEY* key, const std::string& bytes, const SignatureBytes& signature) {
     EcdsaSig parsed(ECDSA_SIG_new());
     BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
@@ -169,48 +176,71 @@ bool MakeKeyPair(const fs::path& privateKey, const fs::path& publicKey, std::str
     return false;
 }
 
-bool SignManifest(const std::vector<fs::path>& privateKeys, const fs::path& manifest, std::string& error) {
+bool SignManifest(const std::vector<fs::path>& privateKeys, const fs::path& manifest, const ReleaseStamp& stamp,
+                  std::string& error) {
     std::string bytes;
-    if (!ReadBytes(manifest, bytes)) {
+    Sha256Digest digest{};
+    if (!ReadBytes(manifest, bytes) || !DigestOf(bytes, digest)) {
         error = "cannot read " + Shown(manifest);
         return false;
     }
+    const std::string statement = ReleaseStatement(stamp, digest);
     std::string text;
     for (const fs::path& path : privateKeys) {
         const Key key = ReadPrivateKey(path, error);
         if (!key) return false;
         SignatureBytes signature{};
-        if (!Sign(key.get(), bytes, signature)) {
+        if (!Sign(key.get(), statement, signature)) {
             error = "cannot sign with " + Shown(path) + ": " + CryptoReason();
             return false;
         }
-        text += FormatSignatureLine(signature);
+        text += FormatSignatureLine(stamp, signature);
     }
     fs::path target = manifest;
     target += ".sig";
     return WriteFileAtomically(target, text, error);
 }
 
-bool CheckSignatureFile(const std::string& manifestBytes, const fs::path& signature, const fs::path& publicKeys,
-                        std::string& finding, std::string& error) {
+bool CheckSignatureBytes(const std::string& manifestBytes, const std::string& signatureFile,
+                         const fs::path& publicKeys, std::int64_t nowUnixSeconds, ReleaseStamp& stamp,
+                         std::string& finding, std::string& error) {
     std::vector<Key> keys;
+    Sha256Digest digest{};
     if (!ReadPublicKeys(publicKeys, keys, error)) return false;
+    if (!DigestOf(manifestBytes, digest)) {
+        error = "cannot hash the manifest: " + CryptoReason();
+        return false;
+    }
+    const std::vector<SignatureLine> lines = ReadSignatureLines(signatureFile);
+    for (const Key& key : keys) {
+        for (const SignatureLine& line : lines) {
+            if (line.version != 2 || !Verifies(key.get(), ReleaseStatement(line.stamp, digest), line.signature)) continue;
+            stamp = line.stamp;
+            if (stamp.expires.empty() || nowUnixSeconds < ExpiryInstant(stamp.expires)) return true;
+            finding = "expired at the end of " + stamp.expires + " (UTC)";
+            return false;
+        }
+    }
+    const auto holds = [&lines](int version) {
+        return std::any_of(lines.begin(), lines.end(), [version](const SignatureLine& l) { return l.version == version; });
+    };
+    if (holds(2)) {
+        finding = "does not verify with any key of " + Shown(publicKeys);
+    } else {
+        finding = holds(1) ? "holds only old-format signatures, without a release number" : "holds no signature";
+    }
+    return false;
+}
+
+bool CheckSignatureFile(const std::string& manifestBytes, const fs::path& signature, const fs::path& publicKeys,
+                        std::int64_t nowUnixSeconds, ReleaseStamp& stamp, std::string& finding, std::string& error) {
     std::string file;
     std::error_code ec;
     if (!fs::exists(signature, ec) || !ReadBytes(signature, file)) {
+        std::vector<Key> keys;
+        if (!ReadPublicKeys(publicKeys, keys, error)) return false;
         finding = "missing";
         return false;
     }
-    const std::vector<SignatureBytes> signatures = ReadSignatureLines(file);
-    if (signatures.empty()) {
-        finding = "holds no signature";
-        return false;
-    }
-    for (const Key& key : keys) {
-        for (const SignatureBytes& candidate : signatures) {
-            if (Verifies(key.get(), manifestBytes, candidate)) return true;
-        }
-    }
-    finding = "does not verify with any key of " + Shown(publicKeys);
-    return false;
+    return CheckSignatureBytes(manifestBytes, file, publicKeys, nowUnixSeconds, stamp, finding, error);
 }

@@ -4,10 +4,13 @@
 // build does this with libcrypto; the Windows build of the tool leaves it out
 // and says so.
 
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "net/signature_file.h"
 
 // A new ECDSA P-256 key pair: `privateKey` (PKCS#8 PEM, readable by its owner
 // only) and `publicKey` (PEM). Refuses when either file exists. False with
@@ -15,15 +18,24 @@
 bool MakeKeyPair(const std::filesystem::path& privateKey, const std::filesystem::path& publicKey,
                  std::string& error);
 
-// Writes `manifest` + ".sig" whole, one line per key of `privateKeys` (PEM
-// files of P-256 private keys), renamed into place. False with `error` set.
+// Writes `manifest` + ".sig" whole, one version-2 line per key of
+// `privateKeys` (PEM files of P-256 private keys), each signing the manifest
+// with `stamp`, renamed into place. False with `error` set.
 bool SignManifest(const std::vector<std::filesystem::path>& privateKeys, const std::filesystem::path& manifest,
-                  std::string& error);
+                  const ReleaseStamp& stamp, std::string& error);
 
-// Checks `manifestBytes` against the signature file `signature` and the public
-// keys of the PEM file `publicKeys` (one or more). True when some line of the
-// file verifies with some key. False with `finding` set when the signature is
-// missing or does not verify (a difference), or with `error` set when the key
-// file cannot be used.
+// Checks `manifestBytes` against the bytes of a signature file and the public
+// keys of the PEM file `publicKeys` (one or more), as a keyed patcher whose
+// clock reads `nowUnixSeconds` would. True when some version-2 line verifies
+// with some key; `stamp` is then its release and expiry. False with `finding`
+// set when the file holds no such line, none verifies, or the one that does
+// has expired (`stamp` set then too): a difference; or with `error` set when
+// the key file cannot be used.
+bool CheckSignatureBytes(const std::string& manifestBytes, const std::string& signatureFile,
+                         const std::filesystem::path& publicKeys, std::int64_t nowUnixSeconds, ReleaseStamp& stamp,
+                         std::string& finding, std::string& error);
+
+// As CheckSignatureBytes for the file `signature`; a missing file is the finding "missing".
 bool CheckSignatureFile(const std::string& manifestBytes, const std::filesystem::path& signature,
-                        const std::filesystem::path& publicKeys, std::string& finding, std::string& error);
+                        const std::filesystem::path& publicKeys, std::int64_t nowUnixSeconds, ReleaseStamp& stamp,
+                        std::string& finding, std::string& error);

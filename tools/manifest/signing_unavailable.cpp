@@ -13,13 +13,20 @@ bool MakeKeyPair(const std::filesystem::path&, const std::filesystem::path&, std
     return false;
 }
 
-bool SignManifest(const std::vector<std::filesystem::path>&, const std::filesystem::path&, std::string& error) {
+bool SignManifest(const std::vector<std::filesystem::path>&, const std::filesystem::path&, const ReleaseStamp&,
+                  std::string& error) {
     error = kNotHere;
     return false;
 }
 
-bool CheckSignatureFile(const std::string&, const std::filesystem::path&, const std::filesystem::path&, std::string&,
-                        std::string& error) {
+bool CheckSignatureBytes(const std::string&, const std::string&, const std::filesystem::path&, std::int64_t,
+                         ReleaseStamp&, std::string&, std::string& error) {
+    error = kNotHere;
+    return false;
+}
+
+bool CheckSignatureFile(const std::string&, const std::filesystem::path&, const std::filesystem::path&, std::int64_t,
+                        ReleaseStamp&, std::string&, std::string& error) {
     error = kNotHere;
     return false;
 }

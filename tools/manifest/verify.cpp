@@ -9,6 +9,7 @@
 #include "manifest_text.h"
 #include "path_rules.h"
 #include "progress.h"
+#include "key_commands.h"
 #include "signing.h"
 
 namespace fs = std::filesystem;
@@ -121,11 +122,13 @@ int RunVerify(const CommandLine& line, std::ostream& out, std::ostream& err, boo
     }
     // A missing or bad signature is one more difference, listed first.
     std::vector<Difference> signatureFindings;
+    ReleaseStamp stamp;
     if (!line.publicKey.empty()) {
         fs::path signature = line.manifest;
         signature += ".sig";
         std::string finding, error;
-        if (!CheckSignatureFile(bytes, signature, line.publicKey, finding, error) && finding.empty()) {
+        if (!CheckSignatureFile(bytes, signature, line.publicKey, UnixSecondsNow(), stamp, finding, error) &&
+            finding.empty()) {
             err << "zerandis-manifest: " << error << "\n";
             return kExitUsage;
         }
@@ -150,6 +153,7 @@ int RunVerify(const CommandLine& line, std::ostream& out, std::ostream& err, boo
     }
     out.flush();
     if (!line.quiet) {
+        if (stamp.release != 0) err << "zerandis-manifest: signed as " << DescribeReleaseStamp(stamp) << "\n";
         err << "zerandis-manifest: " << result.listed << (result.listed == 1 ? " file" : " files") << " listed, ";
         if (result.differences.empty()) {
             err << "all match\n";
