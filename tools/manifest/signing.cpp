@@ -193,14 +193,21 @@ bool SignManifest(const std::vector<fs::path>& privateKeys, const fs::path& mani
 
 bool CheckSignatureFile(const std::string& manifestBytes, const fs::path& signature, const fs::path& publicKeys,
                         std::string& finding, std::string& error) {
-    std::vector<Key> keys;
-    if (!ReadPublicKeys(publicKeys, keys, error)) return false;
     std::string file;
     std::error_code ec;
     if (!fs::exists(signature, ec) || !ReadBytes(signature, file)) {
+        std::vector<Key> keys;
+        if (!ReadPublicKeys(publicKeys, keys, error)) return false;
         finding = "missing";
         return false;
     }
+    return CheckSignatureText(manifestBytes, file, publicKeys, finding, error);
+}
+
+bool CheckSignatureText(const std::string& manifestBytes, const std::string& file, const fs::path& publicKeys,
+                        std::string& finding, std::string& error) {
+    std::vector<Key> keys;
+    if (!ReadPublicKeys(publicKeys, keys, error)) return false;
     const std::vector<SignatureBytes> signatures = ReadSignatureLines(file);
     if (signatures.empty()) {
         finding = "holds no signature";

@@ -27,3 +27,7 @@ bool SignManifest(const std::vector<std::filesystem::path>& privateKeys, const s
 // file cannot be used.
 bool CheckSignatureFile(const std::string& manifestBytes, const std::filesystem::path& signature,
                         const std::filesystem::path& publicKeys, std::string& finding, std::string& error);
+
+// The same check over the bytes of a signature file (fetched, not on disk).
+bool CheckSignatureText(const std::string& manifestBytes, const std::string& signatureFile,
+                        const std::filesystem::path& publicKeys, std::string& finding, std::string& error);
