@@ -167,6 +167,11 @@ DIR the folder served as $base_url
   2. Check the server's tree against the new manifest (no missing, size or md5 line):
        scp $manifest_q SERVER:release.md5
        ssh SERVER zerandis-manifest verify DIR release.md5
+     then fetch everything as a patcher would, the new manifest under a name no player
+     asks for (exit code 0; a bad file is named with what came instead):
+       scp $manifest_q SERVER:DIR/next.md5${key:+
+       scp $(q "$out/manifest.md5.sig") SERVER:DIR/next.md5.sig}
+       zerandis-manifest check-server $(q "$base_url") --manifest next.md5${key:+ --public-key $(q "$public_key")}
   3. Publish the manifest in one step:
        rsync -t $manifest_q SERVER:DIR/manifest.md5
 EOF
@@ -178,6 +183,8 @@ if [ -n "$key" ]; then
 EOF
 fi
 cat <<EOF
+     and check at once what players get, through the edge if there is one (exit code 0):
+       zerandis-manifest check-server $(q "$base_url")${key:+ --public-key $(q "$public_key")}
   4. After a while, remove the old release's files and check again (exit code 0):
        rsync -rt --delete --exclude='/manifest.md5*' $tree_q SERVER:DIR/
        ssh SERVER zerandis-manifest verify DIR DIR/manifest.md5

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   cmake ninja-build
-  g++ libssl-dev
+  g++ libssl-dev libcurl4-openssl-dev
   wine wine32:i386 wine64
   xvfb xauth x11-utils imagemagick
   nginx-light tinyproxy openssl curl osslsigncode

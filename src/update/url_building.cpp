@@ -1,40 +1,19 @@
 #include "update/url_building.h"
 
 #include "common/text.h"
+#include "net/url_encoding.h"
 
 namespace {
 
-bool IsUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
-           c == '-' || c == '_' || c == '.' || c == '~';
-}
+// The encoded texts are ASCII, so each byte is one UTF-16 unit.
+std::wstring AsciiToWide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 }  // namespace
 
-std::wstring PercentEncode(const std::wstring& text) {
-    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-    std::wstring encoded;
-    for (const char byte : WideToUtf8(text)) {
-        const auto c = static_cast<unsigned char>(byte);
-        if (IsUnreserved(c)) {
-            encoded.push_back(static_cast<wchar_t>(c));
-        } else {
-            encoded.push_back(L'%');
-            encoded.push_back(kHex[c >> 4]);
-            encoded.push_back(kHex[c & 0x0F]);
-        }
-    }
-    return encoded;
-}
+std::wstring PercentEncode(const std::wstring& text) { return AsciiToWide(PercentEncodeBytes(WideToUtf8(text))); }
 
 std::wstring BuildFileUrl(const std::wstring& baseUrl, const std::wstring& relativePath) {
-    std::wstring path = relativePath;
-    for (wchar_t& c : path) {
-        if (c == L'\\') c = L'/';
-    }
-    const size_t firstKept = path.find_first_not_of(L'/');
-    path.erase(0, firstKept == std::wstring::npos ? path.size() : firstKept);
-    return baseUrl + PercentEncode(path);
+    return baseUrl + AsciiToWide(FileUrlPath(WideToUtf8(relativePath)));
 }
 
 std::wstring AppendQueryParameter(const std::wstring& url, const std::wstring& key, const std::wstring& value) {

@@ -54,9 +54,9 @@ def free_port():
         return s.getsockname()[1]
 
 
-@pytest.fixture(scope="module")
-def site(tmp_path_factory, tool):
-    base = tmp_path_factory.mktemp("deploy")
+def guide_site(base, tool, more_servers=lambda port, certs, www: ""):
+    """Publishes a release under `base` and serves it with the guide's origin block (and
+    `more_servers`, further server blocks for a second free port); yields the site."""
     certs, www, prefix = base / "certs", base / "www", base / "nginx"
     subprocess.run([str(MAKE_CERTS), str(certs)], check=True)
     client = www / "client"
@@ -72,7 +72,7 @@ def site(tmp_path_factory, tool):
     subprocess.run([tool, "verify", client, client / "manifest.md5", "--public-key", base / "studio.pub.pem", "-q"],
                    check=True)
 
-    port = free_port()
+    port, more_port = free_port(), free_port()
     (prefix / "logs").mkdir(parents=True)
     conf = prefix / "nginx.conf"
     conf.write_text(f"""daemon on;
@@ -90,6 +90,7 @@ http {{
   scgi_temp_path {prefix}/scgi;
   default_type application/octet-stream;
 {local_server_block(guide_server_block(), port, certs, www)}
+{more_servers(more_port, certs, www)}
 }}
 """, encoding="utf-8")
     started = subprocess.run(["nginx", "-p", str(prefix), "-c", str(conf), "-e", str(prefix / "logs/error.log")],
@@ -100,10 +101,16 @@ http {{
             if (prefix / "nginx.pid").exists():
                 break
             time.sleep(0.1)
-        yield {"base": f"https://127.0.0.1:{port}/client/", "ca": certs / "ca.crt", "client": client}
+        yield {"base": f"https://127.0.0.1:{port}/client/", "ca": certs / "ca.crt", "client": client,
+               "www": www, "more_port": more_port, "public_key": base / "studio.pub.pem"}
     finally:
         if (prefix / "nginx.pid").exists():
             os.kill(int((prefix / "nginx.pid").read_text()), 15)
+
+
+@pytest.fixture(scope="module")
+def site(tmp_path_factory, tool):
+    yield from guide_site(tmp_path_factory.mktemp("deploy"), tool)
 
 
 def curl(site, url, *options):

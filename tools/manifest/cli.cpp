@@ -18,6 +18,8 @@ bool TakeOperand(const std::string& operand, CommandLine& line, size_t& operands
                 line.command = Command::Keygen;
             } else if (operand == "sign") {
                 line.command = Command::Sign;
+            } else if (operand == "check-server") {
+                line.command = Command::CheckServer;
             } else {
                 line.problem = "unknown command '" + operand + "'";
             }
@@ -27,6 +29,8 @@ bool TakeOperand(const std::string& operand, CommandLine& line, size_t& operands
                 line.privateKey = PathFromUtf8(operand);
             } else if (line.command == Command::Sign) {
                 line.manifest = PathFromUtf8(operand);
+            } else if (line.command == Command::CheckServer) {
+                line.baseUrl = operand;
             } else {
                 line.clientDir = PathFromUtf8(operand);
             }
@@ -100,6 +104,43 @@ std::string KeyOptionsProblem(const CommandLine& line, size_t operands, bool out
     return {};
 }
 
+// check-server's options --ca, --changed-since, --manifest and --jobs (with
+// the argument after each), as TakeKeyOption does; `taken` records that one came.
+bool TakeCheckServerOption(const std::vector<std::string>& arguments, size_t& index, CommandLine& line, bool& taken) {
+    const std::string& option = arguments[index];
+    if (option != "--ca" && option != "--changed-since" && option != "--manifest" && option != "--jobs") return false;
+    taken = true;
+    if (index + 1 == arguments.size()) {
+        line.problem = option + " needs a value";
+        return true;
+    }
+    const std::string& value = arguments[++index];
+    if (option == "--ca") {
+        line.caFile = PathFromUtf8(value);
+    } else if (option == "--changed-since") {
+        line.changedSince = PathFromUtf8(value);
+    } else if (option == "--manifest") {
+        line.manifestName = value;
+    } else if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
+               std::stoul(value) < 1 || std::stoul(value) > 32) {
+        line.problem = "--jobs takes a number from 1 to 32";
+    } else {
+        line.jobs = std::stoul(value);
+    }
+    return true;
+}
+
+// Why the check-server parts of a parsed command line cannot be used; empty when they can.
+std::string CheckServerProblem(const CommandLine& line, size_t operands, bool output, bool serverOptions) {
+    if (line.command != Command::CheckServer) {
+        return serverOptions ? "--ca, --changed-since, --manifest and --jobs belong to check-server" : "";
+    }
+    if (operands < 2) return "check-server needs BASE_URL";
+    if (line.baseUrl.rfind("https://", 0) != 0) return "BASE_URL must begin with https://, as the patcher's does";
+    if (output || line.includeLocalConfig) return "-o and --include-local-config belong to generate";
+    return {};
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -108,6 +149,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     bool help = false;
     bool output = false;
     bool optionsEnded = false;
+    bool serverOptions = false;
     for (size_t i = 0; i < arguments.size() && line.problem.empty(); ++i) {
         const std::string& argument = arguments[i];
         if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
@@ -124,6 +166,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.includeLocalConfig = true;
         } else if (TakeKeyOption(arguments, i, line) || TakeReleaseOption(arguments, i, line)) {
             // --key, --public, --public-key, --release, --expires: taken
+        } else if (TakeCheckServerOption(arguments, i, line, serverOptions)) {
+            // --ca, --changed-since, --manifest, --jobs: taken
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 line.problem = "-o needs a file name";
@@ -152,6 +196,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         line.problem = "-o needs a file name";
     }
     if (line.problem.empty()) line.problem = KeyOptionsProblem(line, operands, output);
+    if (line.problem.empty()) line.problem = CheckServerProblem(line, operands, output, serverOptions);
     return line;
 }
 
@@ -164,6 +209,8 @@ Usage:
   zerandis-manifest keygen PRIVATE.pem --public PUBLIC.pem
   zerandis-manifest sign --key PRIVATE.pem [--key OLD.pem] --release N
                          [--expires YYYY-MM-DD] MANIFEST
+  zerandis-manifest check-server BASE_URL [--public-key PUBLIC.pem] [--ca CA.pem]
+                    [--jobs N] [--changed-since OLD_MANIFEST] [--manifest NAME]
 
 generate  Lists every file under CLIENT_DIR as "md5 size path" lines (sorted,
           UTF-8, LF) on standard output, or in FILE, which is written whole
@@ -184,6 +231,11 @@ sign      Writes MANIFEST.sig beside MANIFEST, one signature per --key over
           the manifest, its release number and its expiry, whole and then
           renamed into place. Raise the number with every published
           manifest (a rollback too): patchers refuse a lower one.
+check-server  Fetches the live manifest and every file it lists by the
+          patcher's own URLs (a player's first attempt, so through the same
+          cache key), checks size and MD5 as they arrive and prints one line
+          per bad file and a summary; with --public-key also the .sig, its
+          release number and expiry.
 
 Options:
   -o FILE                 write the manifest to FILE
@@ -195,13 +247,18 @@ Options:
   --release N             sign: the release number, a whole number from 1
   --expires YYYY-MM-DD    sign: patchers refuse the manifest after the end of
                           that day (UTC); re-sign before then
+  --ca FILE               check-server: trust this CA besides the system's
+  --jobs N                check-server: files fetched at once (default 4)
+  --changed-since FILE    check-server: only files whose line differs from FILE's
+  --manifest NAME         check-server: the patcher's MANIFEST (manifest.md5)
   -q                      no progress and no summary
   --progress              progress even when standard error is no terminal
   -h, --help              this text
 
 Exit codes: 0 all well; 1 files refused, or the folder differs from the
-manifest (or its signature is missing or bad); 2 wrong usage, or a file or
-folder could not be read or written (keygen and sign then wrote nothing).
-Keys and signatures are handled by the Linux build only.
+manifest (or its signature is missing or bad), or the server serves a file
+wrong; 2 wrong usage, or a file or folder could not be read or written
+(keygen and sign then wrote nothing), or the server could not be checked.
+Keys, signatures and check-server are handled by the Linux build only.
 )";
 }

@@ -1,6 +1,6 @@
 #pragma once
 // What a command line of zerandis-manifest asks for, and the exit codes that
-// answer it. Read by cli, carried out by generate, verify and key_commands.
+// answer it. Read by cli, carried out by generate, verify, key_commands and check_server.
 
 #include <cstdint>
 #include <filesystem>
@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitUsage = 2,        // bad command line, or an input/output error
 };
 
-enum class Command { Help, Generate, Verify, Keygen, Sign };
+enum class Command { Help, Generate, Verify, Keygen, Sign, CheckServer };
 
 struct CommandLine {
     Command command = Command::Help;
@@ -27,5 +27,10 @@ struct CommandLine {
     bool includeLocalConfig = false;   // generate: list the top-level patcher.ini
     bool quiet = false;                // -q: no progress, no summary
     bool forceProgress = false;        // --progress: progress even when standard error is no terminal
+    std::string baseUrl;                        // check-server: the server's BASE_URL
+    std::string manifestName = "manifest.md5";  // check-server: --manifest, the patcher's MANIFEST
+    std::filesystem::path caFile;               // check-server: --ca, a private CA trusted besides the system's
+    std::filesystem::path changedSince;         // check-server: --changed-since, the manifest published before
+    size_t jobs = 4;                            // check-server: --jobs, files fetched at once
     std::string problem;               // why the arguments cannot be used; empty when they can
 };

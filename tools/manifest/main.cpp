@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "check_server.h"
 #include "cli.h"
 #include "generate.h"
 #include "key_commands.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-// Carries out `line`: help, usage problem, generate, verify, keygen or sign. Progress goes
+// Carries out `line`: help, usage problem, generate, verify, keygen, sign or check-server. Progress goes
 // to `err` unless quiet, when it is a terminal or on request. Returns an ExitCode.
 int RunCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     if (!line.problem.empty()) {
@@ -35,6 +36,8 @@ int RunCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err
             return RunKeygen(line, err);
         case Command::Sign:
             return RunSign(line, err);
+        case Command::CheckServer:
+            return RunCheckServer(line, out, err, progress);
     }
     return kExitUsage;
 }
