@@ -244,6 +244,8 @@ TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileOrTheLogAreRefusedBeforeA
         {"a.pak.download", L"Lista plików zawiera nazwę pliku tymczasowego: a.pak.download"},
         {"Zerandis_Patcher.exe.new", L"Lista plików zawiera nazwę pliku tymczasowego: Zerandis_Patcher.exe.new"},
         {"patcher.txt", L"Lista plików nie może zastępować dziennika patcher.txt."},
+        {"dane/aux.txt", L"Lista plików zawiera niedozwoloną nazwę: dane\\aux.txt"},  // a device: the run would hang
+        {"COM1.log", L"Lista plików zawiera niedozwoloną nazwę: COM1.log"},
     };
     for (const auto& [path, text] : cases) {
         const std::string empty = "d41d8cd98f00b204e9800998ecf8427e 0 ";
