@@ -2,10 +2,8 @@
 // The main window: its procedure, controls and fonts; it starts the update runs.
 // Everything here runs on the main thread.
 
+#include "common/caption.h"
 #include "common/win_compat.h"
-
-// The window title and the caption of every message box of the program.
-constexpr wchar_t kPatcherCaption[] = L"Zerandis Patcher";
 
 // Identifier of the program's icon group.
 constexpr int kAppIconId = 101;

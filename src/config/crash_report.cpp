@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "common/app_paths.h"
+#include "common/caption.h"
 #include "common/handle.h"
 #include "common/win_compat.h"
 #include "config/log.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Zerandis Patcher";
 constexpr wchar_t kCrashText[] =
     L"Patcher napotkał nieoczekiwany błąd i zostanie zamknięty. Szczegóły zapisano w pliku patcher.txt.";
 constexpr wchar_t kDumpFileName[] = L"patcher-crash.dmp";
@@ -150,7 +150,7 @@ void WriteMinidump() {
 void Report() {
     WriteCrashLine(*Crash->ExceptionRecord);
     WriteMinidump();
-    ::MessageBoxW(nullptr, kCrashText, kCaption, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(nullptr, kCrashText, kPatcherCaption, MB_OK | MB_ICONERROR);
     ::TerminateProcess(::GetCurrentProcess(), 1);
 }
 

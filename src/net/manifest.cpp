@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "net/manifest_names.h"
 
 namespace {
 
@@ -15,22 +16,6 @@ bool IsLowerHexDigest(const std::wstring& md5) {
         if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
     }
     return true;
-}
-
-bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// ".." itself, and names like "..." or ". ." that Windows trims down to a
-// parent reference (it drops trailing dots and spaces from each element).
-bool IsParentLikeElement(std::wstring_view element) {
-    size_t dots = 0;
-    for (wchar_t c : element) {
-        if (c == L'.') {
-            ++dots;
-        } else if (c != L' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
 }
 
 // Pure ASCII is valid UTF-8 that maps one to one, and nearly every field is
@@ -54,29 +39,21 @@ LineResult ParseEntryLine(std::string_view line, ManifestEntry& entry) {
     if (!SplitManifestFields(line, fields)) return LineResult::StructureError;
     if (!ParseManifestSize(fields.size, entry.size)) return LineResult::SizeError;
     entry.md5 = ToLowerWide(DecodeField(fields.md5));
+    // The rule reads the line's own bytes; ill-formed UTF-8 decodes to an empty path, refused below.
+    if (!IsManifestPath(fields.path)) return LineResult::EntryError;
     entry.path = DecodeField(fields.path);
     for (wchar_t& c : entry.path) {
         if (c == L'/') c = L'\\';
     }
-    if (!IsLowerHexDigest(entry.md5) || !IsValidManifestPath(entry.path)) return LineResult::EntryError;
+    if (!IsLowerHexDigest(entry.md5) || entry.path.empty()) return LineResult::EntryError;
     return LineResult::Ok;
 }
 
 }  // namespace
 
 bool IsValidManifestPath(const std::wstring& path) {
-    if (path.empty() || IsPathSeparator(path.front())) return false;
-    if (path.find(L':') != std::wstring::npos) return false;
-    // Every file call would cut the name at a NUL and so write another file than the one listed.
-    if (path.find(L'\0') != std::wstring::npos) return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = start;
-        while (end < path.size() && !IsPathSeparator(path[end])) ++end;
-        if (IsParentLikeElement(std::wstring_view(path).substr(start, end - start))) return false;
-        start = end + 1;
-    }
-    return true;
+    // A NUL converts like any character, so the shared rule still sees it.
+    return !path.empty() && IsManifestPath(WideToUtf8(path));
 }
 
 bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstring& error) {

@@ -26,5 +26,6 @@ bool ParseManifest(const std::vector<char>& bytes, Manifest& manifest, std::wstr
 
 // True for a non-empty relative path that cannot leave the game directory:
 // no leading separator, no ":" or NUL, no ".." element (nor one of dots and spaces
-// that Windows would resolve like "..").
+// that Windows would resolve like ".."). The shared rule, IsManifestPath in
+// net/manifest_names.h, on the path's UTF-8 form.
 bool IsValidManifestPath(const std::wstring& path);

@@ -1,30 +1,19 @@
 #include "update/manifest_rules.h"
 
-#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 
+#include "common/text.h"
 #include "common/win_compat.h"
-#include "update/release_state.h"
+#include "net/manifest_names.h"
 
 namespace {
 
-// The name Windows stores for `path`: each element without its trailing dots
-// and spaces, elements that leave nothing (".", or an empty one between two
-// separators) dropped, in upper case as the file system compares names.
-std::wstring StoredName(const std::wstring& path) {
-    std::wstring name;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find(L'\\', start), path.size());
-        std::wstring_view element(path.data() + start, end - start);
-        while (!element.empty() && (element.back() == L'.' || element.back() == L' ')) element.remove_suffix(1);
-        if (!element.empty()) {
-            if (!name.empty()) name += L'\\';
-            name += element;
-        }
-        start = end + 1;
-    }
+// The name Windows stores for a UTF-8 path (StoredNameKey), upper-cased as
+// LCMapStringEx does: it joins a few pairs the shared folding keeps apart
+// (letters of alphabets beyond it), so a name is never listed twice unseen.
+std::wstring WindowsKey(std::string_view path) {
+    const std::wstring name = Utf8ToWide(StoredNameKey(path));
     std::wstring upper(name.size(), L'\0');
     if (!name.empty()) {
         ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(), static_cast<int>(name.size()),
@@ -40,28 +29,33 @@ bool EndsWith(const std::wstring& text, std::wstring_view suffix) {
 }  // namespace
 
 bool CheckManifestNames(const Manifest& manifest, const std::wstring& ownStagingName, std::wstring& error) {
-    const std::wstring log = StoredName(L"patcher.txt");
-    const std::wstring releaseFile = StoredName(kReleaseFileName);
-    const std::wstring newPatcher = StoredName(ownStagingName);
+    const std::wstring log = WindowsKey(kLogName);
+    const std::wstring staging = WindowsKey(kStagingSuffix);
+    const std::wstring newPatcher = WindowsKey(WideToUtf8(ownStagingName));
     std::unordered_set<std::wstring> seen;
     seen.reserve(manifest.size());
     for (const ManifestEntry& entry : manifest) {
-        const std::wstring name = StoredName(entry.path);
-        if (name == log) {
-            error = L"Lista plików nie może zastępować dziennika patcher.txt.";
-            return false;
-        }
-        if (name == releaseFile) {
-            error = L"Lista plików nie może zastępować pliku patcher-release.txt.";
-            return false;
-        }
-        if (EndsWith(name, L".DOWNLOAD") || name == newPatcher) {
-            error = L"Lista plików zawiera nazwę pliku tymczasowego: " + entry.path;
-            return false;
-        }
-        if (!seen.insert(name).second) {
-            error = L"Lista plików wymienia ten sam plik więcej niż raz: " + entry.path;
-            return false;
+        const std::string path = WideToUtf8(entry.path);
+        const std::wstring name = WindowsKey(path);
+        ListedNameFacts facts;
+        facts.log = name == log;
+        facts.staging = EndsWith(name, staging) || name == newPatcher;
+        facts.listedBefore = !seen.insert(name).second;
+        switch (JudgeListedName(path, facts)) {
+            case ListedNameFault::None:
+                continue;
+            case ListedNameFault::Log:
+                error = L"Lista plików nie może zastępować dziennika patcher.txt.";
+                return false;
+            case ListedNameFault::Staging:
+                error = L"Lista plików zawiera nazwę pliku tymczasowego: " + entry.path;
+                return false;
+            case ListedNameFault::Twice:
+                error = L"Lista plików wymienia ten sam plik więcej niż raz: " + entry.path;
+                return false;
+            case ListedNameFault::Unusable:
+                error = L"Lista plików zawiera niedozwoloną nazwę: " + entry.path;
+                return false;
         }
     }
     return true;

@@ -20,6 +20,7 @@
 #include "net/manifest.h"
 #include "path_rules.h"
 #include "progress.h"
+#include "update/manifest_rules.h"
 
 namespace fs = std::filesystem;
 
@@ -175,6 +176,33 @@ TEST(ManifestParsers, AgreeWithThePatcher) {
             EXPECT_EQ(ours.entries[i].md5, patcher.entries[i].md5);
         }
     }
+}
+
+// Every manifest of the shared table of names gets its verdict from the
+// patcher's check (the run's own: parse, then names) and the tool's reading.
+TEST(ManifestNames, BothProgramsGiveTheTablesVerdict) {
+    std::ifstream table(std::string("Z:") + MANIFEST_NAMES_TABLE, std::ios::binary);
+    std::string line;
+    int manifests = 0;
+    while (std::getline(table, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const bool refused = line.starts_with("refused\t");
+        std::string text;
+        for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', tab + 1)) {
+            text += "d41d8cd98f00b204e9800998ecf8427e 0 " + line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1) + "\n";
+        }
+        Manifest manifest;
+        std::wstring error;
+        const bool patcher = ParseManifest(std::vector<char>(text.begin(), text.end()), manifest, error) &&
+                             CheckManifestNames(manifest, L"Zerandis_Patcher.exe.new", error);
+        const ParsedManifest parsed = ParseManifestText(text);
+        std::string path, reason;
+        const bool tool = parsed.fault == ManifestFault::None && !FindNameFault(parsed.entries, path, reason);
+        EXPECT_EQ(patcher, !refused) << line << ": " << Narrow(error);
+        EXPECT_EQ(tool, !refused) << line << ": " << DescribeFault(parsed) << path << " " << reason;
+        ++manifests;
+    }
+    EXPECT_GT(manifests, 30);
 }
 
 // FoldCase must join whatever Windows takes for one name, and nothing else,

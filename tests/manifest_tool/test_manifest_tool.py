@@ -1,6 +1,7 @@
 """zerandis-manifest on real trees, natively: digests against md5sum, order,
 exclusions, every refusal, verify's findings and its reading of manifests."""
 import os
+import pathlib
 import re
 import subprocess
 import tempfile
@@ -156,6 +157,16 @@ def test_allows_near_misses_of_the_rules(run, tmp_path):
     result = run("generate", client)
     assert result.returncode == 0, result.stderr
     assert sorted(listed_paths(result.stdout)) == sorted(names + ["link to file"])
+
+
+def test_verify_gives_the_verdicts_of_the_shared_table_of_names(run, tmp_path):
+    (tmp_path / "client").mkdir()
+    table = (pathlib.Path(__file__).parent / "manifest_names.txt").read_text(encoding="utf-8")
+    for line in [row for row in table.splitlines() if row and not row.startswith("#")]:
+        verdict, *paths = line.split("\t")
+        (tmp_path / "m.md5").write_text("".join(f"d41d8cd98f00b204e9800998ecf8427e 0 {p}\n" for p in paths))
+        result = run("verify", tmp_path / "client", tmp_path / "m.md5")
+        assert result.stdout.startswith(b"manifest: ") == (verdict == "refused"), (line, result.stdout)
 
 
 def test_refuses_unreadable_files_and_names_every_problem(run):

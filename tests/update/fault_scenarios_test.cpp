@@ -244,7 +244,9 @@ TEST_F(FaultTest, ManifestsNamingAFileTwiceAStagingFileTheLogOrTheReleaseFileAre
         {"a.pak.download", L"Lista plików zawiera nazwę pliku tymczasowego: a.pak.download"},
         {"Zerandis_Patcher.exe.new", L"Lista plików zawiera nazwę pliku tymczasowego: Zerandis_Patcher.exe.new"},
         {"patcher.txt", L"Lista plików nie może zastępować dziennika patcher.txt."},
-        {"Patcher-Release.txt", L"Lista plików nie może zastępować pliku patcher-release.txt."},
+        {"Patcher-Release.txt", L"Lista plików zawiera niedozwoloną nazwę: Patcher-Release.txt"},
+        {"dane/aux.txt", L"Lista plików zawiera niedozwoloną nazwę: dane\\aux.txt"},  // a device: the run would hang
+        {"COM1.log", L"Lista plików zawiera niedozwoloną nazwę: COM1.log"},
     };
     for (const auto& [path, text] : cases) {
         const std::string empty = "d41d8cd98f00b204e9800998ecf8427e 0 ";

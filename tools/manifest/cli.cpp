@@ -215,7 +215,8 @@ Usage:
 generate  Lists every file under CLIENT_DIR as "md5 size path" lines (sorted,
           UTF-8, LF) on standard output, or in FILE, which is written whole
           and then renamed into place. Left out: manifest.md5 and FILE,
-          *.download and *.new leftovers, and at the top patcher.txt and
+          *.download and *.new leftovers, and at the top the patcher's own
+          patcher.txt, patcher-crash.dmp, patcher-release.txt, and
           patcher.ini. Names that would break the patcher on Windows (":",
           "..", reserved names and characters, trailing dots or spaces,
           names differing only in case, links out of the folder...) are

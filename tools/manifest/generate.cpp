@@ -42,11 +42,15 @@ GenerateResult BuildManifest(const fs::path& root, const ScanOptions& options,
     if (!ScanTree(root, options, scan, result.error)) return result;
     result.refused = std::move(scan.problems);
     for (TreeProblem& problem : CaseCollisions(scan.files)) result.refused.push_back(std::move(problem));
-    for (const TreeFile& file : scan.files) {
-        // The name checks imply the patcher's rule; this keeps it so.
-        if (result.refused.empty() && !IsPatcherPath(file.path)) {
-            result.refused.push_back({Printable(file.path), "a path the patcher refuses"});
+    // The name checks imply the patcher's rules; this keeps it so.
+    if (result.refused.empty()) {
+        std::vector<ListedFile> names;
+        for (const TreeFile& file : scan.files) {
+            if (!IsManifestPath(file.path)) result.refused.push_back({Printable(file.path), "a path the patcher refuses"});
+            names.push_back({file.path, 0, {}});
         }
+        std::string path, reason;
+        if (FindNameFault(names, path, reason)) result.refused.push_back({path, reason});
     }
     if (scan.files.empty() && result.refused.empty()) {
         result.refused.push_back({".", "no file to list (the patcher refuses an empty manifest)"});

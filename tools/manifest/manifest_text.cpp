@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <unordered_set>
 
 #include "net/manifest_fields.h"
 #include "path_rules.h"
@@ -28,7 +29,7 @@ ManifestFault ParseEntryLine(std::string_view line, ListedFile& entry) {
     const std::string_view path = fields.path;
     // The patcher decodes each field strictly: ill-formed UTF-8 empties the
     // field, which then fails as an entry.
-    if (!ReadDigest(fields.md5, entry.md5) || !IsValidUtf8(path) || !IsPatcherPath(path)) {
+    if (!ReadDigest(fields.md5, entry.md5) || !IsValidUtf8(path) || !IsManifestPath(path)) {
         return ManifestFault::Entry;
     }
     entry.path.assign(path);
@@ -79,6 +80,38 @@ ParsedManifest ParseManifestText(std::string_view text) {
     }
     if (parsed.entries.empty()) parsed.fault = ManifestFault::Empty;
     return parsed;
+}
+
+bool FindNameFault(const std::vector<ListedFile>& entries, std::string& path, std::string& reason) {
+    std::unordered_set<std::string> seen;
+    for (const ListedFile& entry : entries) {
+        ListedNameFacts facts;
+        facts.listedBefore = !seen.insert(StoredNameKey(entry.path)).second;
+        const ListedNameFault fault = JudgeListedName(entry.path, facts);
+        if (fault == ListedNameFault::None) continue;
+        std::string patcherPath = entry.path;  // as the patcher shows it
+        std::replace(patcherPath.begin(), patcherPath.end(), '/', '\\');
+        path = Printable(entry.path);
+        const std::string shown = Printable(patcherPath);
+        switch (fault) {
+            case ListedNameFault::Log:
+                reason = "the patcher's log (the patcher logs \"Lista plików nie może zastępować dziennika patcher.txt.\")";
+                break;
+            case ListedNameFault::Staging:
+                reason = "a staging name (the patcher logs \"Lista plików zawiera nazwę pliku tymczasowego: " + shown + "\")";
+                break;
+            case ListedNameFault::Twice:
+                reason = "the same file as an entry before it (the patcher logs \"Lista plików wymienia ten sam plik "
+                         "więcej niż raz: " + shown + "\")";
+                break;
+            default:
+                reason = "a name Windows cannot keep or the patcher keeps for itself (the patcher logs \"Lista plików "
+                         "zawiera niedozwoloną nazwę: " + shown + "\")";
+                break;
+        }
+        return true;
+    }
+    return false;
 }
 
 std::string DescribeFault(const ParsedManifest& parsed) {

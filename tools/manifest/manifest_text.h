@@ -41,5 +41,11 @@ struct ParsedManifest {
 // blanks), upper-case digests accepted and lowered. Stops at the first bad line.
 ParsedManifest ParseManifestText(std::string_view bytes);
 
+// The first entry whose name the patcher refuses before it touches a file
+// (net/manifest_names.h; the running patcher's own ".new" name aside, which
+// only it knows): false with nothing set when there is none, else true with
+// the entry's printable path and the reason, with the Polish text the patcher shows.
+bool FindNameFault(const std::vector<ListedFile>& entries, std::string& path, std::string& reason);
+
 // What the fault means, in English, with the Polish text the patcher logs for it.
 std::string DescribeFault(const ParsedManifest& parsed);

@@ -94,9 +94,9 @@ struct Walk {
 
 bool IsExcluded(std::string_view path, bool includeLocalConfig) {
     const std::string lower = AsciiLower(path);
-    if (EndsWith(lower, ".download") || EndsWith(lower, ".new")) return true;
+    if (EndsWith(lower, ".new") || IsPatcherOwnFile(path)) return true;
     if (lower.find('/') != std::string::npos) return false;
-    return lower == "manifest.md5" || lower == "manifest.md5.sig" || lower == "patcher.txt" || (!includeLocalConfig && lower == "patcher.ini");
+    return lower == "manifest.md5" || lower == "manifest.md5.sig" || (!includeLocalConfig && lower == "patcher.ini");
 }
 
 bool ScanTree(const fs::path& root, const ScanOptions& options, TreeScan& scan, std::string& error) {

@@ -30,9 +30,9 @@ struct TreeScan {
 };
 
 // True for what is never listed: the manifest at the top ("manifest.md5") and
-// its signature ("manifest.md5.sig"),
-// staging leftovers ("*.download", "*.new") anywhere, the log ("patcher.txt")
-// at the top, and the top-level "patcher.ini" unless `includeLocalConfig`.
+// its signature ("manifest.md5.sig"), "*.new" leftovers anywhere, the files
+// the patcher keeps for itself (IsPatcherOwnFile: its log, crash dump, release
+// state, staging files), and the top-level "patcher.ini" unless `includeLocalConfig`.
 // Letter case does not matter (on Windows they are the same files).
 bool IsExcluded(std::string_view path, bool includeLocalConfig);
 

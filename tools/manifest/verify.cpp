@@ -85,6 +85,11 @@ VerifyResult VerifyTree(const fs::path& root, std::string_view manifest, const S
         result.manifestFault = DescribeFault(parsed);
         return result;
     }
+    std::string faultPath, reason;
+    if (FindNameFault(parsed.entries, faultPath, reason)) {
+        result.manifestFault = faultPath + " is " + reason;
+        return result;
+    }
     TreeScan scan;
     if (!ScanTree(root, options, scan, result.error)) return result;
 
