@@ -156,7 +156,7 @@ def test_repair_replaces_the_damaged_file_and_enables_play(failing, repair_site,
     assert SUMMARY_RATE.fullmatch(lines[IDC_RATE]), lines[IDC_RATE]
     assert lines == {IDC_STATUS: FINISHED_STATUS, IDC_DETAIL: FINISHED_DETAIL, IDC_COUNTS: "Pobrano 48.0 KB.",
                      IDC_RATE: lines[IDC_RATE]}
-    assert driver.enabled(IDC_PLAY)
+    driver.wait_enabled(IDC_PLAY, True, 10000)  # enabled just after the repair button
     assert driver.progress(IDC_TOTAL_PROGRESS)[0] == 100
     assert driver.progress(IDC_FILE_PROGRESS)[0] == 100
     assert failing.game.read_bytes(BASE) == repair_site.files[BASE].data
