@@ -87,7 +87,7 @@ bool SelectEntries(const CommandLine& line, const ParsedManifest& live, std::vec
 // The .sig as a keyed patcher fetches it; a finding when it is missing or bad.
 // False with `error` set when it could not be checked at all.
 bool CheckLiveSignature(HttpClient& client, const CommandLine& line, const std::string& url,
-                        const std::string& manifest, std::vector<Difference>& findings, std::ostream& out,
+                        const std::string& manifest, std::vector<Difference>& findings, std::ostream& err,
                         std::string& error) {
     std::string file;
     const HttpAnswer answer = client.Fetch(url, file, kMaxManifestBytes);
@@ -100,7 +100,7 @@ bool CheckLiveSignature(HttpClient& client, const CommandLine& line, const std::
         finding = "not served: " + AnswerText(answer);
     } else if (ReleaseStamp stamp; CheckSignatureBytes(manifest, file, line.publicKey, UnixSecondsNow(), stamp,
                                                        finding, error)) {
-        out << "check-server: the manifest is signed as " << DescribeReleaseStamp(stamp) << "\n";
+        err << "zerandis-manifest: signed as " << DescribeReleaseStamp(stamp) << "\n";
     } else if (finding.empty()) {
         return false;
     }
@@ -187,7 +187,7 @@ int Report(const std::vector<Difference>& findings, size_t listed, size_t checke
 // The live manifest: fetched as the patcher fetches it, signature checked.
 // False with `error` set when there is nothing to check against.
 bool FetchLiveManifest(HttpClient& client, const CommandLine& line, const std::string& base, std::string& bytes,
-                       std::vector<Difference>& findings, std::ostream& out, std::string& error) {
+                       std::vector<Difference>& findings, std::ostream& err, std::string& error) {
     const std::string url = base + FileUrlPath(line.manifestName);
     const std::string tick = TickCount();
     const HttpAnswer answer = client.Fetch(AppendQueryBytes(url, "nocache", tick), bytes, kMaxManifestBytes);
@@ -196,7 +196,7 @@ bool FetchLiveManifest(HttpClient& client, const CommandLine& line, const std::s
         return false;
     }
     if (line.publicKey.empty()) return true;
-    return CheckLiveSignature(client, line, AppendQueryBytes(url + ".sig", "nocache", tick), bytes, findings, out,
+    return CheckLiveSignature(client, line, AppendQueryBytes(url + ".sig", "nocache", tick), bytes, findings, err,
                               error);
 }
 
@@ -208,7 +208,7 @@ int RunCheckServer(const CommandLine& line, std::ostream& out, std::ostream& err
     std::string bytes, error;
     std::vector<Difference> findings;
     if ((!line.caFile.empty() && !client.TrustCa(line.caFile.string(), error)) ||
-        !FetchLiveManifest(client, line, base, bytes, findings, out, error)) {
+        !FetchLiveManifest(client, line, base, bytes, findings, err, error)) {
         err << "zerandis-manifest: " << error << "\n";
         return kExitUsage;
     }
