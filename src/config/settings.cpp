@@ -38,17 +38,29 @@ std::string ReadIniBytes(const std::wstring& iniPath) {
     return bytes;
 }
 
+// ANSI text (the system's code page) as UTF-8.
+std::string AnsiAsUtf8(const std::string& bytes) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), length);
+    return WideToUtf8(wide);
+}
+
 }  // namespace
 
 std::wstring ReadIniValue(const std::wstring& iniPath, const std::wstring& key, const std::wstring& defaultValue) {
     // Saved as UTF-8 (with a mark, as Notepad did, or with non-ASCII text and
     // no mark, as it does now): Windows would read it as ANSI and miss the
     // section or garble the value, so it is read here by the same rules.
+    // Windows' reader takes no path in the "\\?\" form either (a game folder
+    // past the classic limit): such a file is read here too, ANSI text converted.
     const std::string bytes = ReadIniBytes(iniPath);
     const bool marked = HasUtf8Bom(bytes);
-    if (marked || IsUtf8BeyondAscii(bytes)) {
+    if (marked || IsUtf8BeyondAscii(bytes) || iniPath != WithoutLongPrefix(iniPath)) {
+        std::string text = bytes.substr(marked ? 3 : 0);
+        if (!marked && !text.empty() && Utf8ToWide(text).empty()) text = AnsiAsUtf8(text);
         std::wstring value;
-        const bool found = FindIniValue(std::string_view(bytes).substr(marked ? 3 : 0), kIniSection, key, value);
+        const bool found = FindIniValue(text, kIniSection, key, value);
         return TrimWhitespace(found ? value : defaultValue.substr(0, kIniValueLimit));
     }
     std::vector<wchar_t> buffer(kIniValueCapacity, L'\0');

@@ -201,7 +201,8 @@ TEST_F(FaultTest, EveryFileCallInALongGameFolderGetsTheLongForm) {
     std::vector<std::wstring> seen;
     {
         const LongPathRecorder recorder;
-        EXPECT_EQ(ValuesOf(Run(), WM_PATCHER_DONE), std::vector<WPARAM>{1});
+        const std::vector<Posted> posted = Run();
+        EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(posted);
         seen = recorder.Seen();
     }
     EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const std::wstring& path) { return !StartsWith(path, L"\\\\?\\"); }), 0);

@@ -48,8 +48,10 @@ void Note(const wchar_t* path) {
 
 // The real function of each recorder, and the recorders: each notes its paths
 // and calls through.
-#define PATH_RECORDER(result, name, params, args, ...) \
-    decltype(&::name) Real##name = ::name;             \
+// (Looked up by name: `::name` may be a stub that jumps through the very slot.)
+#define PATH_RECORDER(result, name, params, args, ...)                               \
+    const auto Real##name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>( \
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), #name)));                \
     result WINAPI Record##name params {                \
         __VA_ARGS__;                                   \
         return Real##name args;                        \
