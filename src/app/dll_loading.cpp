@@ -78,3 +78,15 @@ void LimitDllSearchToSystem32() {
         ::SetDllDirectoryW(L"");  // the program's own folder stays first: nothing is loaded by name
     }
 }
+
+HMODULE LoadRequiredSystemLibrary(const char* name) {
+    const HMODULE library = LoadSystemLibrary(WidenAscii(name));
+    if (library == nullptr) EndForMissingLibrary(name, ::GetLastError());
+    return library;
+}
+
+FARPROC RequiredSystemFunction(HMODULE library, const char* name, const char* function) {
+    const FARPROC address = ::GetProcAddress(library, function);
+    if (address == nullptr) EndForMissingLibrary(name, ::GetLastError());
+    return address;
+}

@@ -7,7 +7,6 @@
 #include "app/window_layout.h"
 #include "common/app_paths.h"
 #include "common/handle.h"
-#include "common/system_library.h"
 #include "common/win_compat.h"
 #include "config/crash_report.h"
 #include "update/run_report.h"
@@ -25,14 +24,15 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 void ShowStartError(const wchar_t* text) { ::MessageBoxW(nullptr, text, kPatcherCaption, MB_OK | MB_ICONERROR); }
 
 // The progress-bar class of the common controls, bound at run time from
-// System32 (comctl32.dll is no KnownDLL).
+// System32 (comctl32.dll is no KnownDLL); like every system DLL, one that
+// cannot be loaded ends the program with a message.
 void InitProgressBarClass() {
     using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    const HMODULE library = LoadSystemLibrary(L"comctl32.dll");
+    const HMODULE library = LoadRequiredSystemLibrary("comctl32.dll");
     const auto init = reinterpret_cast<InitFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "InitCommonControlsEx")));
+        reinterpret_cast<void*>(RequiredSystemFunction(library, "comctl32.dll", "InitCommonControlsEx")));
     const INITCOMMONCONTROLSEX commonControls{sizeof(commonControls), ICC_PROGRESS_CLASS};
-    if (init != nullptr) init(&commonControls);
+    init(&commonControls);
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
@@ -92,7 +92,10 @@ int RunMessageLoop() {
 // ever on a lock the blocked worker holds inside WinHTTP. The log is written
 // line by line and the next run removes the staging file this one leaves.
 void StopUpdateRun(int exitCode) {
-    if (!StopUpdateWorker()) ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+    if (!StopUpdateWorker()) {
+        AwaitCrashReport();  // a worker that faulted keeps the crash's exit code
+        ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+    }
     // Texts the run posted after the window went away are still ours.
     ReclaimWindowTexts(MainWindow);
     ReleaseWindowResources();
@@ -138,7 +141,8 @@ int RunPatcher(HINSTANCE instance, int showCommand) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // First thing: winhttp and bcrypt are delay-loaded and comctl32 is bound
-    // at run time, all after this.
+    // at run time, all after this. A crash ends the process with 1, however
+    // it ends (InstallCrashReporting).
     LimitDllSearchToSystem32();
     InstallCrashReporting();
     try {

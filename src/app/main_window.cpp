@@ -12,6 +12,7 @@
 #include "app/window_messages.h"
 #include "app/window_theme.h"
 #include "common/handle.h"
+#include "config/crash_report.h"
 #include "system/game_launch.h"
 #include "update/run_report.h"
 #include "update/update_runner.h"
@@ -291,6 +292,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    const WindowProcedureScope scope;
     try {
         return HandleMessage(window, message, wParam, lParam);
     } catch (...) {

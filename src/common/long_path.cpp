@@ -5,10 +5,6 @@
 
 namespace {
 
-// 260 minus the terminating NUL for a file, and 248 for a folder (room for an
-// 8.3 name below it); one threshold at the lower of the two covers both.
-constexpr size_t kLongPathThreshold = 248;
-
 constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";

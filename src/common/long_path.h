@@ -5,7 +5,12 @@
 // built only from a path that is already full and clean. Texts shown to the
 // player and the log always keep the ordinary form.
 
+#include <cstddef>
 #include <string>
+
+// 260 minus the terminating NUL for a file, and 248 for a folder (room for an
+// 8.3 name below it); one threshold at the lower of the two covers both.
+inline constexpr std::size_t kLongPathThreshold = 248;
 
 // The path as Windows itself would clean it: "/" becomes "\\", repeated
 // separators fold into one (a UNC path keeps its leading pair), "." elements

@@ -4,7 +4,8 @@
 #include <atomic>
 
 // Set only by the window side (confirmed close, window destruction, exit);
-// cleared by the run at its start; polled by long operations.
+// cleared by StartUpdateWorker before the run's thread exists; polled by long
+// operations.
 extern std::atomic<bool> CancelRequested;
 
 // True while an update run is in progress; set and cleared by the run.

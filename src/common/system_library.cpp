@@ -8,6 +8,10 @@ bool SystemHasDllSearchFlags() {
     return has;
 }
 
+DWORD SystemLibraryLoadFlags() {
+    return SystemHasDllSearchFlags() ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
 std::wstring SystemLibraryPath(const std::wstring& name) {
     wchar_t folder[MAX_PATH];
     const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
@@ -25,7 +29,7 @@ HMODULE LoadSystemLibrary(const std::wstring& name, DWORD flags) {
     // search flags; without them, the altered order starts in the DLL's own
     // folder, and the process has dropped the current one.
     if ((flags & LOAD_LIBRARY_AS_DATAFILE) == 0) {
-        flags |= SystemHasDllSearchFlags() ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+        flags |= SystemLibraryLoadFlags();
     }
     return ::LoadLibraryExW(path.c_str(), nullptr, flags);
 }

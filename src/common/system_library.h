@@ -11,6 +11,11 @@
 // LOAD_LIBRARY_SEARCH_* flags; without it they fail the whole call.
 bool SystemHasDllSearchFlags();
 
+// The LoadLibraryExW flag that takes a System32 DLL's own imports from
+// System32 too: LOAD_LIBRARY_SEARCH_SYSTEM32 where the system has it,
+// LOAD_WITH_ALTERED_SEARCH_PATH (the DLL's own folder first) elsewhere.
+DWORD SystemLibraryLoadFlags();
+
 // "<system folder>\<name>", or empty when the system folder is unknown.
 std::wstring SystemLibraryPath(const std::wstring& name);
 

@@ -1,5 +1,7 @@
 #include "config/ini_text.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 
 namespace {
@@ -24,6 +26,11 @@ std::wstring Unquoted(std::wstring value) {
 }  // namespace
 
 bool HasUtf8Bom(std::string_view bytes) { return bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom; }
+
+bool IsUtf8BeyondAscii(std::string_view bytes) {
+    const bool beyondAscii = std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; });
+    return beyondAscii && !Utf8ToWide(std::string(bytes)).empty();
+}
 
 bool FindIniValue(std::string_view text, const std::wstring& section, const std::wstring& key, std::wstring& value) {
     bool inSection = false;

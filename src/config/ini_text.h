@@ -1,7 +1,9 @@
 #pragma once
-// patcher.ini saved as UTF-8 with a byte-order mark. Windows' own reader
-// takes such a file for ANSI text, so "[PATCHER]" on its first line would
-// never be found; these rules read it as that reader reads any other file.
+// patcher.ini saved as UTF-8, with a byte-order mark or (Notepad's default on
+// Windows 10 and 11) without one. Windows' own reader takes such a file for
+// ANSI text: "[PATCHER]" after a mark would never be found and a non-ASCII
+// value would come out garbled. These rules read it as that reader reads any
+// other file.
 
 #include <string>
 #include <string_view>
@@ -12,7 +14,12 @@ inline constexpr size_t kIniValueLimit = 2047;
 // True when `bytes` begins with the UTF-8 byte-order mark EF BB BF.
 bool HasUtf8Bom(std::string_view bytes);
 
-// Finds `key` in `section` of the UTF-8 text `text` (after its mark). Section
+// True when `bytes` are well-formed UTF-8 with at least one non-ASCII
+// character: a file without a mark that only UTF-8 reads right. Pure ASCII
+// reads the same either way; anything else is ANSI text.
+bool IsUtf8BeyondAscii(std::string_view bytes);
+
+// Finds `key` in `section` of the UTF-8 text `text` (after a mark). Section
 // and key names match whatever their A-Z letter case and the blanks around
 // them; the first matching section and key count. The value is what follows
 // the key's first "=", without surrounding blanks and one pair of enclosing

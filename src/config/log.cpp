@@ -5,6 +5,7 @@
 
 #include "common/app_paths.h"
 #include "common/handle.h"
+#include "common/long_path.h"
 #include "common/text.h"
 
 namespace {
@@ -13,6 +14,9 @@ std::mutex& LogMutex() {
     static std::mutex mutex;
     return mutex;
 }
+
+constexpr DWORD kCrashLockWaitMs = 1000;
+constexpr DWORD kCrashLockPollMs = 10;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -53,7 +57,18 @@ void AppendLogLine(const wchar_t* path, const char* utf8Line, DWORD lineSize) {
     ::FlushFileBuffers(file.Get());
 }
 
-std::wstring LogFilePath() { return ResolveAppPath(kLogFileName); }
+void AppendCrashLogLine(const wchar_t* path, const char* utf8Line, DWORD lineSize) {
+    std::mutex& mutex = LogMutex();
+    bool locked = mutex.try_lock();
+    for (DWORD waited = 0; !locked && waited < kCrashLockWaitMs; waited += kCrashLockPollMs) {
+        ::Sleep(kCrashLockPollMs);
+        locked = mutex.try_lock();
+    }
+    AppendLogLine(path, utf8Line, lineSize);
+    if (locked) mutex.unlock();
+}
+
+std::wstring LogFilePath() { return LongPathForm(ResolveAppPath(kLogFileName)); }
 
 std::wstring SanitizeLogMessage(const std::wstring& message) {
     std::wstring clean;

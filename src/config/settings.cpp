@@ -5,6 +5,7 @@
 
 #include "common/app_paths.h"
 #include "common/handle.h"
+#include "common/long_path.h"
 #include "common/text.h"
 #include "common/win_compat.h"
 #include "config/ini_text.h"
@@ -14,7 +15,7 @@ PatcherSettings Settings;
 namespace {
 
 constexpr DWORD kIniValueCapacity = kIniValueLimit + 1;
-// More than any hand-written patcher.ini; only a file with a mark is read whole.
+// More than any hand-written patcher.ini; only a UTF-8 file is read whole.
 constexpr DWORD kIniReadLimit = 1048576;
 constexpr wchar_t kIniSection[] = L"PATCHER";
 constexpr wchar_t kHttpsScheme[] = L"https://";
@@ -37,15 +38,29 @@ std::string ReadIniBytes(const std::wstring& iniPath) {
     return bytes;
 }
 
+// ANSI text (the system's code page) as UTF-8.
+std::string AnsiAsUtf8(const std::string& bytes) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), length);
+    return WideToUtf8(wide);
+}
+
 }  // namespace
 
 std::wstring ReadIniValue(const std::wstring& iniPath, const std::wstring& key, const std::wstring& defaultValue) {
-    // Saved as UTF-8 with a mark (as Notepad does): Windows would read it as
-    // ANSI and miss the section, so it is read here by the same rules.
+    // Saved as UTF-8 (with a mark, as Notepad did, or with non-ASCII text and
+    // no mark, as it does now): Windows would read it as ANSI and miss the
+    // section or garble the value, so it is read here by the same rules.
+    // Windows' reader takes no path in the "\\?\" form either (a game folder
+    // past the classic limit): such a file is read here too, ANSI text converted.
     const std::string bytes = ReadIniBytes(iniPath);
-    if (HasUtf8Bom(bytes)) {
+    const bool marked = HasUtf8Bom(bytes);
+    if (marked || IsUtf8BeyondAscii(bytes) || iniPath != WithoutLongPrefix(iniPath)) {
+        std::string text = bytes.substr(marked ? 3 : 0);
+        if (!marked && !text.empty() && Utf8ToWide(text).empty()) text = AnsiAsUtf8(text);
         std::wstring value;
-        const bool found = FindIniValue(std::string_view(bytes).substr(3), kIniSection, key, value);
+        const bool found = FindIniValue(text, kIniSection, key, value);
         return TrimWhitespace(found ? value : defaultValue.substr(0, kIniValueLimit));
     }
     std::vector<wchar_t> buffer(kIniValueCapacity, L'\0');
@@ -55,7 +70,7 @@ std::wstring ReadIniValue(const std::wstring& iniPath, const std::wstring& key, 
 }
 
 bool LoadSettings(std::wstring& errorText) {
-    const std::wstring iniPath = ResolveAppPath(L"patcher.ini");
+    const std::wstring iniPath = LongPathForm(ResolveAppPath(L"patcher.ini"));
     if (IniFileExists(iniPath)) {
         // The current value is the default, so a key removed since the last run keeps that run's value.
         Settings.baseUrl = ReadIniValue(iniPath, L"BASE_URL", Settings.baseUrl);

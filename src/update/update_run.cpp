@@ -113,7 +113,6 @@ void RunUpdate(RunContext& run) {
 
 void UpdateWorker() noexcept {
     RunActive.exchange(true);
-    CancelRequested.exchange(false);
     try {
         RunContext run;
         RunUpdate(run);

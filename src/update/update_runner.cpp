@@ -5,6 +5,7 @@
 
 #include "common/run_flags.h"
 #include "common/win_compat.h"
+#include "config/crash_report.h"
 #include "update/run_report.h"
 #include "update/update_run.h"
 
@@ -31,11 +32,16 @@ bool UpdateRunActive() { return RunActive.load(); }
 void StartUpdateWorker() {
     if (RunActive.load()) return;
     JoinWorker();
-    // Set before the thread exists, so a close in the instant before the run's
-    // first step still asks first; the run sets it again.
+    // Both before the thread exists: a close in the instant before the run's
+    // first step still asks first (the run sets RunActive again), and a cancel
+    // that comes then is the new run's, never cleared by it.
     RunActive.exchange(true);
+    CancelRequested.exchange(false);
     try {
-        WorkerThread = std::thread(UpdateWorker);
+        WorkerThread = std::thread([] {
+            GuardThreadStack();
+            UpdateWorker();
+        });
     } catch (...) {
         RunActive.exchange(false);
         ReportFailure(kThreadNotStartedText);

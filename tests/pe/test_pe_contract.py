@@ -18,7 +18,7 @@ KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "kern
 # Functions the programs may bind at load or first use: each is in Windows 7 SP1
 # (most since XP or Vista). A new import fails here until it is checked too.
 WINDOWS_7 = {dll: set(names.split()) for dll, names in {
-    "kernel32.dll": """AddVectoredExceptionHandler CloseHandle CreateDirectoryW CreateEventA CreateFileW CreateMutexW
+    "kernel32.dll": """AddVectoredExceptionHandler CloseHandle CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
         CreateProcessW CreateThread CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DeleteFileW DuplicateHandle
         EnterCriticalSection ExitProcess FileTimeToSystemTime FlushFileBuffers FormatMessageA FormatMessageW
         FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetDiskFreeSpaceExW GetFileAttributesExW
@@ -32,11 +32,11 @@ WINDOWS_7 = {dll: set(names.split()) for dll, names in {
         QueryPerformanceCounter QueryPerformanceFrequency RaiseException ReadFile ReleaseSemaphore
         RemoveVectoredExceptionHandler ResetEvent ResumeThread RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx
         RtlVirtualUnwind SetDllDirectoryW SetEvent SetFileAttributesW SetFilePointerEx SetLastError
-        SetProcessAffinityMask SetSystemTime SetThreadContext SetThreadPriority SetUnhandledExceptionFilter Sleep
+        SetProcessAffinityMask SetSystemTime SetThreadContext SetThreadPriority SetThreadStackGuarantee SetUnhandledExceptionFilter Sleep
         SuspendThread TerminateProcess TlsAlloc TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect
         VirtualQuery WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteFile __C_specific_handler""",
     "user32.dll": """AdjustWindowRectEx AllowSetForegroundWindow AttachThreadInput BringWindowToTop CreateWindowExW
-        DefWindowProcW DestroyIcon DestroyWindow DispatchMessageW DrawTextW EnableWindow EnumWindows FillRect
+        DefWindowProcW DestroyIcon DestroyWindow DispatchMessageW DrawTextW EnableWindow EnumThreadWindows EnumWindows FillRect
         GetClientRect GetDC GetDlgCtrlID GetDlgItem GetForegroundWindow GetMessageW GetMonitorInfoW GetSystemMetrics
         GetWindow GetWindowRect GetWindowTextW GetWindowThreadProcessId InvalidateRect IsIconic IsWindow
         IsWindowEnabled IsWindowVisible LoadCursorW LoadIconW LoadImageW MessageBoxW MonitorFromWindow PeekMessageW
@@ -60,8 +60,9 @@ WINDOWS_7 = {dll: set(names.split()) for dll, names in {
 }.items()}
 
 # Newer than Windows 7 SP1 (or only with an update): looked up by name at run time.
-LOOKED_UP = {PROGRAMS[0]: [b"SetDefaultDllDirectories", b"GetDpiForWindow", b"AdjustWindowRectExForDpi"],
-             PROGRAMS[1]: [b"SetDefaultDllDirectories"]}
+POLICY = [b"GetProcessUserModeExceptionPolicy", b"SetProcessUserModeExceptionPolicy"]
+LOOKED_UP = {PROGRAMS[0]: [b"SetDefaultDllDirectories", b"GetDpiForWindow", b"AdjustWindowRectExForDpi", *POLICY],
+             PROGRAMS[1]: [b"SetDefaultDllDirectories", *POLICY]}
 
 
 def run(tool, path, *options):

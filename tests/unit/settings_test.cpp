@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/app_paths.h"
+#include "common/win_compat.h"
 #include "config/ini_text.h"
 #include "config/settings.h"
 
@@ -140,6 +141,21 @@ TEST_F(SettingsTest, DirectoryNamedLikeTheFileCountsAsPresent) {
     Settings.baseUrl = L"https://kept.example";
     ASSERT_TRUE(Load());
     EXPECT_EQ(Settings.baseUrl, L"https://kept.example/");
+}
+
+TEST_F(SettingsTest, Utf8WithOrWithoutAMarkIsReadAsUtf8AndOtherBytesAsAnsi) {
+    const std::string name = "Gra \xC5\x82\xC3\xB3" "d\xC5\xBA.exe";
+    for (const std::string mark : {"\xEF\xBB\xBF", ""}) {
+        WriteIni(mark + "[PATCHER]\r\nGAME_EXE=" + name + "\r\n");
+        ASSERT_TRUE(Load());
+        EXPECT_EQ(Settings.gameExe, L"Gra łódź.exe") << mark.size();
+    }
+    const std::string ansi = "Gra \xB3\xF3" "d\x9F.exe";  // not UTF-8: the system's code page reads it
+    wchar_t expected[32]{};
+    ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, expected, 32);
+    WriteIni("[PATCHER]\r\nGAME_EXE=" + ansi + "\r\n");
+    ASSERT_TRUE(Load());
+    EXPECT_EQ(Settings.gameExe, expected);
 }
 
 TEST(IniText, AFileWithAByteOrderMarkIsReadAsUtf8ByTheProfileRules) {

@@ -3,6 +3,7 @@
 // half-written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -66,13 +67,6 @@ protected:
 };
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::vector<std::wstring> stagingCreated;
-HANDLE WINAPI RecordStagingCreate(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
-    stagingCreated.emplace_back(path);
-    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
-}
 
 TEST_F(FaultTest, ManifestFailuresNameTheirCause) {
     WriteIni();
@@ -172,7 +166,7 @@ TEST_F(FaultTest, ReadOnlyFilesPolishNamesAndDeepPathsAreRepaired) {
         L"Dane\\" + std::wstring(room / 2 + 1, L'ą') + L"\\" + std::wstring(room - room / 2 + 1, L'b') + L"\\plik.pak";
     Publish(L"Łódź i Świnoujście.txt", "nowa");
     Publish(deep, PatternBytes(1000));
-    // Past the classic limit: Wine has none, so the recorder shows the form Windows needs.
+    // Past the classic limit (the long game folder below shows the form).
     const std::wstring longer = L"Dane\\" + std::wstring(120, L'c') + L"\\" +
                                 std::wstring(300 - GameFile(L"Dane\\").size() - 125, L'd') + L".pak";
     ASSERT_EQ(GameFile(longer).size(), 300u);
@@ -183,12 +177,8 @@ TEST_F(FaultTest, ReadOnlyFilesPolishNamesAndDeepPathsAreRepaired) {
     ::SetFileAttributesW(GameFile(L"Łódź i Świnoujście.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_EQ(GameFile(deep).size() + 9, 250u);
 
-    StagingCreateFile = RecordStagingCreate;
     const std::vector<Posted> posted = Run();
-    StagingCreateFile = ::CreateFileW;
-
     EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(posted);
-    EXPECT_EQ(stagingCreated.back(), L"\\\\?\\" + GameFile(longer) + L".download");
     EXPECT_EQ(ReadGameFile(longer), PatternBytes(2000));
     EXPECT_EQ(ReadGameFile(L"Łódź i Świnoujście.txt"), "nowa");
     EXPECT_EQ(::GetFileAttributesW(GameFile(L"Łódź i Świnoujście.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -200,6 +190,26 @@ TEST_F(FaultTest, ReadOnlyFilesPolishNamesAndDeepPathsAreRepaired) {
     EXPECT_EQ(ValuesOf(Run(), WM_PATCHER_DONE), std::vector<WPARAM>{1});
     ASSERT_EQ(SiteRequests().size(), before + 1);
     EXPECT_EQ(SiteRequests().back().rfind(SitePath() + "manifest.md5?nocache=", 0), 0u);
+}
+
+TEST_F(FaultTest, EveryFileCallInALongGameFolderGetsTheLongForm) {
+    UseGameDirectory(std::wstring(250 - RootDir().size() - 1, L'g'));
+    Publish(L"Data\\mapa.pak", PatternBytes(1000));
+    WriteManifest();
+    WriteIni();
+    WriteGameFile(L"Data\\mapa.pak", "stara");
+    std::vector<std::wstring> seen;
+    {
+        const LongPathRecorder recorder;
+        const std::vector<Posted> posted = Run();
+        EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(posted);
+        seen = recorder.Seen();
+    }
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const std::wstring& path) { return !StartsWith(path, L"\\\\?\\"); }), 0);
+    for (const wchar_t* name : {L"patcher.ini", L"patcher.txt", L"Data", L"Data\\mapa.pak", L"Data\\mapa.pak.download"}) {
+        EXPECT_NE(std::find(seen.begin(), seen.end(), L"\\\\?\\" + GameFile(name)), seen.end()) << WideToUtf8(name);
+    }
+    EXPECT_EQ(ReadGameFile(L"Data\\mapa.pak"), PatternBytes(1000));
 }
 
 // Every file below `dir`, with its size, as one comparable set.

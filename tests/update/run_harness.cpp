@@ -1,8 +1,10 @@
 #include "run_harness.h"
 
 #include <atomic>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -33,6 +35,72 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     // notes WM_PATCHER_EXIT, where the real window destroys itself.
     if (isText) DeletePostedText(lParam);
     return 0;
+}
+
+std::mutex LongPathsLock;
+std::vector<std::wstring> LongPaths;
+
+void Note(const wchar_t* path) {
+    if (path == nullptr || std::wcslen(path) < 248) return;
+    const std::lock_guard<std::mutex> lock(LongPathsLock);
+    LongPaths.emplace_back(path);
+}
+
+// The real function of each recorder, and the recorders: each notes its paths
+// and calls through.
+// (Looked up by name: `::name` may be a stub that jumps through the very slot.)
+#define PATH_RECORDER(result, name, params, args, ...)                               \
+    const auto Real##name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>( \
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), #name)));                \
+    result WINAPI Record##name params {                \
+        __VA_ARGS__;                                   \
+        return Real##name args;                        \
+    }
+PATH_RECORDER(HANDLE, CreateFileW, (LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t),
+              (p, a, s, sa, c, f, t), Note(p))
+PATH_RECORDER(DWORD, GetFileAttributesW, (LPCWSTR p), (p), Note(p))
+PATH_RECORDER(BOOL, GetFileAttributesExW, (LPCWSTR p, GET_FILEEX_INFO_LEVELS l, LPVOID d), (p, l, d), Note(p))
+PATH_RECORDER(BOOL, SetFileAttributesW, (LPCWSTR p, DWORD a), (p, a), Note(p))
+PATH_RECORDER(BOOL, DeleteFileW, (LPCWSTR p), (p), Note(p))
+PATH_RECORDER(BOOL, MoveFileExW, (LPCWSTR p, LPCWSTR q, DWORD f), (p, q, f), Note(p); Note(q))
+PATH_RECORDER(BOOL, CreateDirectoryW, (LPCWSTR p, LPSECURITY_ATTRIBUTES sa), (p, sa), Note(p))
+PATH_RECORDER(DWORD, GetPrivateProfileStringW, (LPCWSTR s, LPCWSTR k, LPCWSTR d, LPWSTR r, DWORD n, LPCWSTR p),
+              (s, k, d, r, n, p), Note(p))
+#undef PATH_RECORDER
+
+// Points every import slot of this executable that holds `from` at `to`.
+void Redirect(const void* from, const void* to) {
+    const auto base = reinterpret_cast<const unsigned char*>(::GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        for (auto* slot = reinterpret_cast<const void**>(const_cast<unsigned char*>(base) + entry->FirstThunk);
+             *slot != nullptr; ++slot) {
+            if (*slot != from) continue;
+            DWORD old = 0;
+            ::VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
+            *slot = to;
+            ::VirtualProtect(slot, sizeof(*slot), old, &old);
+        }
+    }
+}
+
+template <typename Function>
+void Swap(Function real, Function recorder, bool on) {
+    Redirect(reinterpret_cast<const void*>(on ? real : recorder), reinterpret_cast<const void*>(on ? recorder : real));
+}
+
+void RecordLongPaths(bool on) {
+    Swap(RealCreateFileW, RecordCreateFileW, on);
+    Swap(RealGetFileAttributesW, RecordGetFileAttributesW, on);
+    Swap(RealGetFileAttributesExW, RecordGetFileAttributesExW, on);
+    Swap(RealSetFileAttributesW, RecordSetFileAttributesW, on);
+    Swap(RealDeleteFileW, RecordDeleteFileW, on);
+    Swap(RealMoveFileExW, RecordMoveFileExW, on);
+    Swap(RealCreateDirectoryW, RecordCreateDirectoryW, on);
+    Swap(RealGetPrivateProfileStringW, RecordGetPrivateProfileStringW, on);
 }
 
 HWND CreateRecorder() {
@@ -66,6 +134,18 @@ std::wstring Md5Of(const std::wstring& path) {
 }
 
 }  // namespace
+
+LongPathRecorder::LongPathRecorder() {
+    LongPaths.clear();
+    RecordLongPaths(true);
+}
+
+LongPathRecorder::~LongPathRecorder() { RecordLongPaths(false); }
+
+std::vector<std::wstring> LongPathRecorder::Seen() const {
+    const std::lock_guard<std::mutex> lock(LongPathsLock);
+    return LongPaths;
+}
 
 Posted Status(const std::wstring& text) { return {WM_PATCHER_STATUS, 0, text}; }
 Posted Detail(const std::wstring& text) { return {WM_PATCHER_DETAIL, 0, text}; }

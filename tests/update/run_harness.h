@@ -35,6 +35,20 @@ Posted Number(UINT message, WPARAM value);
 // For failure messages: the text of each posted message, in order ("#1234=5" for numbers).
 std::string Describe(const std::vector<Posted>& posted);
 
+// While it lives, every path of 248 characters or more that the program hands
+// kernel32's file calls (CreateFileW, Get/SetFileAttributes*, DeleteFileW,
+// MoveFileExW, CreateDirectoryW, GetPrivateProfileStringW) is noted: the test
+// executable's import table is pointed at recorders. Wine has no path limit,
+// so this shows the form Windows needs at every call site.
+class LongPathRecorder {
+public:
+    LongPathRecorder();
+    ~LongPathRecorder();
+    LongPathRecorder(const LongPathRecorder&) = delete;
+    LongPathRecorder& operator=(const LongPathRecorder&) = delete;
+    std::vector<std::wstring> Seen() const;
+};
+
 class RunTest : public ::testing::Test {
 protected:
     void SetUp() override;

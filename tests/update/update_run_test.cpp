@@ -18,6 +18,7 @@
 #include "update/check_phase.h"
 #include "update/run_context.h"
 #include "update/run_report.h"
+#include "update/update_runner.h"
 
 namespace {
 
@@ -119,6 +120,23 @@ TEST_F(UpdateRunTest, ManifestUrlEncodesItsPathAndJoinsTheQueryOnce) {
         << SiteRequests()[1];
 }
 
+// A run as the window starts it, `then` called at once; waited for and joined.
+void StartedRun(const std::function<void()>& then) {
+    StartUpdateWorker();
+    if (then) then();
+    while (UpdateRunActive()) ::Sleep(10);
+    StopUpdateWorker();
+}
+
+TEST_F(UpdateRunTest, ACloseInTheFirstInstantOfARunStopsIt) {
+    Publish(L"a.txt", "a");
+    WriteManifest();
+    WriteIni();
+    const std::vector<Posted> posted = Run([] { StartedRun(RequestCancel); });
+    EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{0}) << Describe(posted);
+    EXPECT_TRUE(SiteRequests().empty());
+}
+
 TEST_F(UpdateRunTest, SecondRunRereadsTheSettingsAndStartsWithTheBanner) {
     Publish(L"a.txt", "a");
     WriteManifest();
@@ -130,7 +148,7 @@ TEST_F(UpdateRunTest, SecondRunRereadsTheSettingsAndStartsWithTheBanner) {
 
     WriteIni();
     CancelRequested.store(true);  // a stale flag from a closed window must not stop the next run
-    const std::vector<Posted> second = Run();
+    const std::vector<Posted> second = Run([] { StartedRun({}); });
     EXPECT_EQ(ValuesOf(second, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(second);
     EXPECT_EQ(Log(), (std::vector<std::wstring>{kBanner, L"Rozpoczęcie sprawdzania aktualizacji.",
                                                 L"BLAD: Adres serwera aktualizacji jest pusty.", kBanner,

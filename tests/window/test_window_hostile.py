@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from patcher_rig import IDC_PLAY, IDC_REPAIR, IDC_STATUS, UP_TO_DATE
+from patcher_rig import DEFAULT_INI, IDC_PLAY, IDC_REPAIR, IDC_STATUS, UP_TO_DATE, GameDir, Patcher
 from update_site import CLIENT_FILES, NetServers
 
 SLOW_MS = 300000  # 32-bit Wine may be emulated: a start can take a minute
@@ -52,6 +52,19 @@ def test_a_system_dll_that_cannot_be_loaded_ends_the_patcher_with_a_message(laun
     assert started.game.log()[-1] == "BLAD: " + box.text
     driver.answer("ok", "winhttp.dll")
     assert started.process.wait(SLOW_MS / 1000) == 1
+
+
+def test_comctl32_that_cannot_be_loaded_ends_the_patcher_before_its_window(rig, driver):
+    game = GameDir(rig, "no_comctl32", DEFAULT_INI, None)
+    process = Patcher(rig, game, {"WINEDLLOVERRIDES": "comctl32=d"})
+    try:
+        box = driver.box(SLOW_MS)
+        driver.answer("ok", "comctl32.dll")
+        assert box.text.startswith("Nie można załadować biblioteki systemowej comctl32.dll: "), box.text
+        assert game.log()[-1] == "BLAD: " + box.text
+        assert process.wait(SLOW_MS / 1000) == 1
+    finally:
+        process.kill()
 
 
 def test_close_during_a_drip_ends_the_process_within_2_s(sites, launcher, driver):
