@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/win_compat.h"
 #include "path_rules.h"
 
 namespace {
