@@ -1,5 +1,5 @@
-// WinHTTP codes take their texts from a message table of a module; the system's
-// own codes are covered by tests/unit/log_test.cpp.
+// Error codes as text: the system's own from its table, WinHTTP codes from a
+// message table of a module.
 
 #include <gtest/gtest.h>
 
@@ -51,6 +51,23 @@ TEST(WindowsErrorText, WinHttpCodeThroughWinHttpDll) {
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(TrimWhitespace(message), message);
     EXPECT_EQ(message.find_first_of(L"\r\n"), std::wstring::npos);
+}
+
+TEST(WindowsErrorText, KnownAndUnknownCodes) {
+    EXPECT_EQ(WindowsErrorText(4294967295u), L"Nieznany błąd (4294967295)");
+
+    const std::wstring success = WindowsErrorText(0);
+    ASSERT_GT(success.size(), 4u);
+    EXPECT_EQ(success.substr(success.size() - 4), L" (0)");
+    EXPECT_EQ(success.find(L"Nieznany"), std::wstring::npos);
+    const std::wstring message = success.substr(0, success.size() - 4);
+    EXPECT_EQ(TrimWhitespace(message), message);
+    EXPECT_EQ(message.find_first_of(L"\r\n"), std::wstring::npos);
+
+    const std::wstring notFound = WindowsErrorText(ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(notFound.substr(notFound.size() - 4), L" (2)");
+    EXPECT_EQ(notFound.find(L"Nieznany"), std::wstring::npos);
+    EXPECT_EQ(notFound.find_first_of(L"\r\n"), std::wstring::npos);
 }
 
 }  // namespace

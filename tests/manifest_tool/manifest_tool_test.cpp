@@ -1,6 +1,7 @@
-// zerandis-manifest on Windows: what it writes is what the patcher reads.
-// The tool's own parser and the patcher's agree line for line, its MD5
-// backend agrees with the patcher's, and its letter-case folding with Windows'.
+// zerandis-manifest on Windows against the patcher, across the tool's modules:
+// what it writes (the program itself included) is what the patcher reads, its MD5
+// backend agrees with the patcher's, and its parser with the patcher's line for line.
+// Cases of one tool module are in tests/tools/manifest.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,7 +19,6 @@
 #include "net/file_md5.h"
 #include "net/manifest.h"
 #include "path_rules.h"
-#include "progress.h"
 #include "update/manifest_rules.h"
 
 namespace fs = std::filesystem;
@@ -203,55 +202,6 @@ TEST(ManifestNames, BothProgramsGiveTheTablesVerdict) {
         ++manifests;
     }
     EXPECT_GT(manifests, 30);
-}
-
-// FoldCase must join whatever Windows takes for one name, and nothing else,
-// in the alphabets it claims (Latin to Extended-A, Greek, Cyrillic).
-TEST(CaseFolding, MatchesWindowsNameComparison) {
-    std::vector<wchar_t> characters;
-    for (wchar_t c = 0x20; c < 0x180; ++c) characters.push_back(c);
-    for (wchar_t c = 0x386; c < 0x3D0; ++c) characters.push_back(c);
-    for (wchar_t c = 0x400; c < 0x460; ++c) characters.push_back(c);
-    std::map<std::string, std::wstring> byFold;
-    for (wchar_t c : characters) byFold[FoldCase(Narrow(std::wstring(1, c)))] += c;
-    for (wchar_t a : characters) {
-        for (wchar_t b : characters) {
-            // Wine keeps final sigma apart from sigma, though both upper-case
-            // to capital sigma; the tool joins them, so it refuses rather than misses.
-            if (a >= b || a == 0x3C2 || b == 0x3C2) continue;
-            const bool windows = ::CompareStringOrdinal(&a, 1, &b, 1, TRUE) == CSTR_EQUAL;
-            const bool ours = FoldCase(Narrow(std::wstring(1, a))) == FoldCase(Narrow(std::wstring(1, b)));
-            EXPECT_EQ(ours, windows) << std::hex << "U+" << static_cast<int>(a) << " U+" << static_cast<int>(b);
-        }
-    }
-}
-
-TEST(Progress, AtMostOneLineASecondAndNoneForShortRuns) {
-    using namespace std::chrono;
-    steady_clock::time_point now{};
-    std::ostringstream out;
-    {
-        ProgressReport quick(&out, 1, 10, [&] { return now; });
-        now += milliseconds(900);
-        quick.AddBytes(10);
-        quick.FileDone();
-        quick.Finish();
-    }
-    EXPECT_EQ(out.str(), "");
-
-    now = {};
-    ProgressReport slow(&out, 3, 3 * 1048576, [&] { return now; });
-    for (int i = 0; i < 30; ++i) {  // 3 s in steps of 0.1 s
-        now += milliseconds(100);
-        slow.AddBytes(104858);
-    }
-    slow.FileDone();
-    slow.Finish();
-    EXPECT_EQ(out.str(),
-              "zerandis-manifest: 0/3 files, 1.0 MiB of 3.0 MiB, 1.0 MiB/s\n"
-              "zerandis-manifest: 0/3 files, 2.0 MiB of 3.0 MiB, 1.0 MiB/s\n"
-              "zerandis-manifest: 0/3 files, 3.0 MiB of 3.0 MiB, 1.0 MiB/s\n"
-              "zerandis-manifest: 1/3 files, 3.0 MiB of 3.0 MiB, 1.0 MiB/s\n");
 }
 
 }  // namespace

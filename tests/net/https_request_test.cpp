@@ -11,7 +11,6 @@
 #include "common/run_flags.h"
 #include "common/text.h"
 #include "net/https_request.h"
-#include "net/url_reference.h"
 #include "net_test_env.h"
 
 namespace {
@@ -179,25 +178,6 @@ TEST(HttpsRequestTls, NothingListeningFailsToDownload) {
     // Port 1 on the loopback: connection refused at once.
     const auto outcome = Open(L"https://127.0.0.1:1/x");
     EXPECT_EQ(outcome.error, L"Błąd pobierania: " + WindowsErrorText(ERROR_WINHTTP_CANNOT_CONNECT));
-}
-
-TEST(HttpsRequestRedirect, LocationResolvesAsRfc3986Says) {
-    const std::wstring base = L"https://h:1/a/b/c?q=1#f";
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"d?u=http://x/", L"https://h:1/a/b/d?u=http://x/"},  // "://" in a query is no scheme
-        {L"?y", L"https://h:1/a/b/c?y"},
-        {L"", L"https://h:1/a/b/c?q=1"},
-        {L"#g", L"https://h:1/a/b/c?q=1"},
-        {L"../../g#frag", L"https://h:1/g"},
-        {L"./g/.", L"https://h:1/a/b/g/"},
-        {L"/x/../y?z", L"https://h:1/y?z"},
-        {L"//other/p", L"https://other/p"},
-        {L"HTTP://h/p", L"HTTP://h/p"},
-        {L"a:b", L"a:b"},
-    };
-    for (const auto& [reference, expected] : cases) {
-        EXPECT_EQ(ResolveUrlReference(base, reference), expected) << WideToUtf8(reference);
-    }
 }
 
 TEST(HttpsRequestCancel, CancelDuringAHopEndsWithItAndSendsNoMore) {

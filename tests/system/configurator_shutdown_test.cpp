@@ -1,9 +1,11 @@
+// Which files are the configurator's and when two paths name one file;
 // CloseRunningConfigurators against real stand-in configurators in the
 // application directory and elsewhere; the forced case takes the real 5 s.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "common/app_paths.h"
 #include "common/run_flags.h"
@@ -12,6 +14,50 @@
 #include "system/configurator_shutdown.h"
 
 namespace {
+
+ManifestEntry Entry(const std::wstring& path) { return ManifestEntry{std::wstring(32, L'0'), 1, path}; }
+
+TEST(IsConfiguratorFile, MatchesTheFileNameInAnyDirectoryAndCase) {
+    EXPECT_TRUE(IsConfiguratorFile(Entry(L"config.exe")));
+    EXPECT_TRUE(IsConfiguratorFile(Entry(L"CONFIG.INI")));
+    EXPECT_TRUE(IsConfiguratorFile(Entry(L"Data\\Settings\\Config.Ini")));
+    EXPECT_TRUE(IsConfiguratorFile(Entry(L"data/config.exe")));
+    EXPECT_FALSE(IsConfiguratorFile(Entry(L"config.exe\\readme.txt")));
+    EXPECT_FALSE(IsConfiguratorFile(Entry(L"OrkumiConfig.exe")));
+    EXPECT_FALSE(IsConfiguratorFile(Entry(L"config.exe.bak")));
+    EXPECT_FALSE(IsConfiguratorFile(Entry(L"xconfig.ini")));
+}
+
+TEST(IsSamePath, IgnoresCaseSlashesAndDotComponents) {
+    TempDirectory dir(L"rules");
+    const std::wstring file = dir.File(L"config.exe");
+    std::ofstream(std::filesystem::path(file)) << "x";
+
+    std::wstring upper = dir.Path() + L"\\CONFIG.EXE";
+    std::wstring slashes = dir.Path() + L"/config.exe";
+    for (wchar_t& c : slashes) c = c == L'\\' ? L'/' : c;
+    EXPECT_TRUE(IsSamePath(file, upper));
+    EXPECT_TRUE(IsSamePath(file, slashes));
+    EXPECT_TRUE(IsSamePath(file, dir.Path() + L"\\.\\config.exe"));
+    EXPECT_TRUE(IsSamePath(file, dir.Path() + L"\\sub\\..\\config.exe"));
+    EXPECT_FALSE(IsSamePath(file, dir.File(L"OrkumiConfig.exe")));
+    EXPECT_FALSE(IsSamePath(file, dir.Path() + L"\\other\\config.exe"));
+
+    // Only the file on disk knows that an 8.3 name is the same file.
+    const std::wstring longName = dir.File(L"OrkumiConfigurator.exe");
+    std::ofstream(std::filesystem::path(longName)) << "x";
+    wchar_t shortName[MAX_PATH] = L"";
+    ASSERT_GT(::GetShortPathNameW(longName.c_str(), shortName, MAX_PATH), 0u);
+    ASSERT_NE(FileNamePart(shortName), L"OrkumiConfigurator.exe");
+    EXPECT_TRUE(IsSamePath(shortName, longName));
+}
+
+TEST(IsSamePath, WorksForPathsThatDoNotExist) {
+    EXPECT_TRUE(IsSamePath(L"C:\\NoSuchDir_q\\A\\.\\Config.exe", L"c:/nosuchdir_q/a/config.exe"));
+    EXPECT_FALSE(IsSamePath(L"C:\\NoSuchDir_q\\A\\config.exe", L"C:\\NoSuchDir_q\\B\\config.exe"));
+    // Only A-Z fold: other letters must match exactly.
+    EXPECT_FALSE(IsSamePath(L"C:\\NoSuchDir_q\\Ł\\config.exe", L"C:\\NoSuchDir_q\\ł\\config.exe"));
+}
 
 using Messages = std::vector<std::wstring>;
 

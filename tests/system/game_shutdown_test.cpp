@@ -1,7 +1,9 @@
-// CloseRunningGame against real stand-in game processes; takes the real
-// 8 s grace period where a game ignores the close request.
+// The game's image name and process search; CloseRunningGame against real
+// stand-in game processes, taking the real 8 s grace period where a game
+// ignores the close request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -17,6 +19,27 @@
 #include <sddl.h>
 
 namespace {
+
+TEST(GameImageName, KeepsOnlyTheLastComponent) {
+    EXPECT_EQ(GameImageName(L"Zerandis.exe"), L"Zerandis.exe");
+    EXPECT_EQ(GameImageName(L"bin\\x64\\Zerandis.exe"), L"Zerandis.exe");
+    EXPECT_EQ(GameImageName(L"bin/Zerandis.exe"), L"Zerandis.exe");
+    EXPECT_EQ(GameImageName(L"C:\\Gry\\Łódź Game.exe"), L"Łódź Game.exe");
+    EXPECT_EQ(GameImageName(L"bin\\"), L"");
+}
+
+TEST(FindProcessesByImageName, FoldsOnlyAsciiLetters) {
+    std::wstring own(MAX_PATH * 4, L'\0');
+    own.resize(::GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size())));
+    const std::wstring name = GameImageName(own);  // game_shutdown_test.exe
+    std::wstring upper = name;
+    for (wchar_t& c : upper) c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+
+    const std::vector<DWORD> ids = FindProcessesByImageName(upper);
+    EXPECT_NE(std::find(ids.begin(), ids.end(), ::GetCurrentProcessId()), ids.end());
+    EXPECT_TRUE(FindProcessesByImageName(L"game_shutdown_test.ex").empty());
+    EXPECT_TRUE(FindProcessesByImageName(L"").empty());
+}
 
 using Messages = std::vector<std::wstring>;
 

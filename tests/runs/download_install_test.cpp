@@ -10,9 +10,7 @@
 #include "net_test_env.h"
 #include "run_harness.h"
 #include "stand_in.h"
-#include "update/download_phase.h"
 #include "update/run_report.h"
-#include "update/staging.h"
 
 namespace {
 
@@ -270,24 +268,6 @@ TEST_F(DownloadTest, MissingUpdaterFailsAndKeepsTheNewPatcher) {
     EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{0});
     EXPECT_EQ(ReadGameFile(L"Zerandis_Patcher.exe.new"), "new patcher");
     EXPECT_EQ(Log().back(), L"BLAD: " + failure);
-}
-
-TEST(MismatchLineTest, NamesBothSumsAndSizesAndAHashError) {
-    const ManifestEntry entry{L"0123456789abcdef0123456789abcdef", 10, L"a\\b.pak"};
-    EXPECT_EQ(MismatchLogLine(entry, L"", ~0ull, 3, L"Nie można odczytać X: Odmowa (5)"),
-              L"Niezgodność pobranego pliku a\\b.pak. Oczekiwany MD5=0123456789abcdef0123456789abcdef, pobrany "
-              L"MD5=<brak>, oczekiwany rozmiar=10, pobrany rozmiar=18446744073709551615, próba=3/3. Błąd MD5: "
-              L"Nie można odczytać X: Odmowa (5)");
-}
-
-TEST(StagingTest, OwnExecutableIsStagedBesideTheRunningProgram) {
-    SetAppPaths(L"C:\\Gry\\Zerandis\\bin\\Zerandis_Patcher.exe");
-    const StagedFile own = StagingFor({L"", 1, L"Launcher\\ZERANDIS_PATCHER.exe"}, L"launcher\\zerandis_patcher.exe");
-    EXPECT_TRUE(own.ownExecutable);
-    EXPECT_EQ(own.stagingPath, L"C:\\Gry\\Zerandis\\bin\\Zerandis_Patcher.exe.new");
-    const StagedFile other = StagingFor({L"", 1, L"data\\a.pak"}, L"launcher\\zerandis_patcher.exe");
-    EXPECT_FALSE(other.ownExecutable);
-    EXPECT_EQ(other.stagingPath, L"C:\\Gry\\Zerandis\\bin\\data\\a.pak.download");
 }
 
 }  // namespace

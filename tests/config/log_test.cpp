@@ -9,7 +9,6 @@
 #include "common/app_paths.h"
 #include "common/handle.h"
 #include "common/text.h"
-#include "config/error_text.h"
 #include "config/log.h"
 
 namespace {
@@ -221,23 +220,6 @@ TEST_F(Log, ThreadsWriteWholeLinesOnly) {
         seen.insert({thread, index});
     }
     EXPECT_EQ(seen.size(), static_cast<size_t>(threadCount * linesPerThread));
-}
-
-TEST(WindowsErrorText, KnownAndUnknownCodes) {
-    EXPECT_EQ(WindowsErrorText(4294967295u), L"Nieznany błąd (4294967295)");
-
-    const std::wstring success = WindowsErrorText(0);
-    ASSERT_GT(success.size(), 4u);
-    EXPECT_EQ(success.substr(success.size() - 4), L" (0)");
-    EXPECT_EQ(success.find(L"Nieznany"), std::wstring::npos);
-    const std::wstring message = success.substr(0, success.size() - 4);
-    EXPECT_EQ(TrimWhitespace(message), message);
-    EXPECT_EQ(message.find_first_of(L"\r\n"), std::wstring::npos);
-
-    const std::wstring notFound = WindowsErrorText(ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(notFound.substr(notFound.size() - 4), L" (2)");
-    EXPECT_EQ(notFound.find(L"Nieznany"), std::wstring::npos);
-    EXPECT_EQ(notFound.find_first_of(L"\r\n"), std::wstring::npos);
 }
 
 }  // namespace
