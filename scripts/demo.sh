@@ -17,16 +17,9 @@ py=/usr/bin/python3
 
 bash "$root/scripts/setup.sh"
 
-# The shipped 32-bit program where the kernel runs 32-bit code; where it only
-# runs through emulation (setup.sh then registered qemu), the 64-bit build of
-# the same sources, which starts in seconds rather than minutes.
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  tree=win64 toolchain=x86_64
-  echo "demo: this kernel runs no 32-bit code natively; using the 64-bit build of the patcher"
-else
-  tree=win32 toolchain=i686
-  echo "demo: using the shipped 32-bit build of the patcher"
-fi
+# The shipped 32-bit program (through qemu where the kernel runs no 32-bit
+# code: setup.sh registered it).
+tree=win32 toolchain=i686
 cmake -S "$root" -B "$build/$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$toolchain.cmake" >/dev/null
 cmake --build "$build/$tree" --target Zerandis_Patcher Zerandis_PatcherUpdate stand_in_game trust_ca
@@ -79,7 +72,7 @@ head -c $((256 << 20)) /dev/urandom >"$client/Data/świat.pak"
 printf '[Grafika]\r\nRozdzielczosc=1920x1080\r\n' >"$client/config.ini"
 printf 'Zerandis - wersja demonstracyjna\r\n' >"$client/czytaj_mnie.txt"
 "$tool" generate "$client" -o "$client/manifest.md5"
-"$tool" sign --key "$keys/studio.pem" "$client/manifest.md5"
+"$tool" sign --key "$keys/studio.pem" --release 1 "$client/manifest.md5"
 "$tool" verify "$client" "$client/manifest.md5" --public-key "$keys/studio.pub.pem" -q
 
 # --- nginx on a free loopback port, TLS 1.2, the manifest never cached.
