@@ -50,9 +50,14 @@ class NetServers:
         return self.values["WWW_DIR"]
 
     def entries(self, prefix=""):
-        """The logged requests (path, peer...) whose path begins with `prefix`."""
+        """The logged requests (path, peer...) whose path begins with `prefix`. A
+        path sent in absolute form (Wine does so through a proxy's tunnel) counts
+        by its part after the host."""
         with open(self.values["REQUEST_LOG"], encoding="utf-8") as log:
             entries = [json.loads(line) for line in log if line.strip()]
+        for entry in entries:
+            if entry["path"].startswith("https://"):
+                entry["path"] = "/" + entry["path"].split("/", 3)[3]
         return [entry for entry in entries if entry["path"].startswith(prefix)]
 
     def requests(self, prefix=""):
