@@ -1,23 +1,10 @@
 #include "net/proxy_choice.h"
 
-#include "net/url_reference.h"
+#include "common/text.h"
 
 namespace {
 
-// The last server a proxy script was asked about, and its answer (or none).
-struct ScriptMemo {
-    std::wstring origin;
-    bool answered = false;
-    RequestProxy answer;
-};
-ScriptMemo LastScriptAnswer;  // update worker only
-
-// "https://host:port" of an absolute URL: what a script's answer is kept for.
-std::wstring OriginOf(const std::wstring& url) {
-    const std::size_t authority = url.find(L"//");
-    if (authority == std::wstring::npos) return url;
-    return url.substr(0, url.find_first_of(L"/?", authority + 2));
-}
+ProxyAnswers KeptAnswers;  // update worker only
 
 HINTERNET OpenWithAccessType(const wchar_t* userAgent, DWORD accessType, const wchar_t* proxy,
                              const wchar_t* bypass) {
@@ -76,6 +63,32 @@ bool AskProxyScript(HINTERNET session, const std::wstring& url, const InternetOp
     return true;
 }
 
+// WinHTTP's default proxy as the registry holds it (netsh winhttp): named, or direct.
+RequestProxy ReadWinHttpDefaultProxy() {
+    WINHTTP_PROXY_INFO info{};
+    RequestProxy proxy;
+    if (!::WinHttpGetDefaultProxyConfiguration(&info)) return proxy;
+    proxy.proxy = TakeGlobalString(info.lpszProxy);
+    proxy.bypass = TakeGlobalString(info.lpszProxyBypass);
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !proxy.proxy.empty()) {
+        proxy.kind = RequestProxy::Kind::Named;
+    }
+    return proxy;
+}
+
+// The choice for `url`: kept for its origin, or asked of the script now.
+RequestProxy ProxyForRequest(HINTERNET session, const std::wstring& url, const InternetOptionsProxy& options) {
+    if (const RequestProxy* kept = FindProxyAnswer(KeptAnswers, url)) return *kept;
+    RequestProxy answer;
+    const bool answered = AskProxyScript(session, url, options, answer);
+    // The registry is read only where its answer is the one taken.
+    const RequestProxy winHttpDefault =
+        answered || !options.proxy.empty() ? RequestProxy{} : ReadWinHttpDefaultProxy();
+    const RequestProxy choice = ChooseRequestProxy(options, answered ? &answer : nullptr, winHttpDefault);
+    KeepProxyAnswer(KeptAnswers, url, answered, choice);
+    return choice;
+}
+
 }  // namespace
 
 SessionOpener OpenWinHttpSession = OpenWithAccessType;
@@ -89,17 +102,44 @@ bool WantsProxyScript(const InternetOptionsProxy& options) {
     return options.autoDetect || !options.autoConfigUrl.empty();
 }
 
-RequestProxy ChooseRequestProxy(const InternetOptionsProxy& options, const RequestProxy* scriptAnswer) {
+RequestProxy ChooseRequestProxy(const InternetOptionsProxy& options, const RequestProxy* scriptAnswer,
+                                const RequestProxy& winHttpDefault) {
     if (scriptAnswer != nullptr) return *scriptAnswer;
+    if (options.proxy.empty()) return winHttpDefault;
     RequestProxy choice;
-    if (options.proxy.empty()) {
-        choice.kind = RequestProxy::Kind::Direct;
-        return choice;
-    }
     choice.kind = RequestProxy::Kind::Named;
     choice.proxy = options.proxy;
     choice.bypass = options.bypass;
     return choice;
+}
+
+std::wstring ProxyOriginOf(const std::wstring& url) {
+    const std::size_t slashes = url.find(L"://");
+    if (slashes == std::wstring::npos) return ToLowerWide(url);
+    const std::wstring scheme = ToLowerWide(url.substr(0, slashes));
+    const std::size_t start = slashes + 3;
+    std::wstring authority = url.substr(start, url.find_first_of(L"/?#", start) - start);
+    authority = ToLowerWide(authority.substr(authority.rfind(L'@') + 1));  // npos + 1 keeps it whole
+    // A port follows the last colon, unless that colon is inside an IPv6 literal.
+    const std::size_t colon = authority.rfind(L':');
+    const bool hasPort = colon != std::wstring::npos && authority.find(L']', colon) == std::wstring::npos;
+    std::wstring host = hasPort ? authority.substr(0, colon) : authority;
+    std::wstring port = hasPort ? authority.substr(colon + 1) : L"";
+    if (port.empty()) port = scheme == L"http" ? L"80" : L"443";
+    return scheme + L"://" + host + L":" + port;
+}
+
+const RequestProxy* FindProxyAnswer(const ProxyAnswers& answers, const std::wstring& url) {
+    const auto kept = answers.byOrigin.find(ProxyOriginOf(url));
+    return kept == answers.byOrigin.end() ? nullptr : &kept->second.choice;
+}
+
+void KeepProxyAnswer(ProxyAnswers& answers, const std::wstring& url, bool scriptAnswered, const RequestProxy& choice) {
+    answers.byOrigin[ProxyOriginOf(url)] = ProxyAnswers::Kept{scriptAnswered, choice};
+}
+
+void ForgetProxyFailures(ProxyAnswers& answers) {
+    std::erase_if(answers.byOrigin, [](const auto& kept) { return !kept.second.scriptAnswered; });
 }
 
 HINTERNET OpenSessionWithProxy(const wchar_t* userAgent, SessionProxy& proxy) {
@@ -121,13 +161,7 @@ HINTERNET OpenSessionWithProxy(const wchar_t* userAgent, SessionProxy& proxy) {
 void ApplyRequestProxy(HINTERNET session, HINTERNET request, const std::wstring& url,
                        const SessionProxy& proxy) {
     if (proxy.automatic || !WantsProxyScript(proxy.options)) return;
-    const std::wstring origin = OriginOf(WithoutFragment(url));
-    if (LastScriptAnswer.origin != origin) {
-        LastScriptAnswer.origin = origin;
-        LastScriptAnswer.answered = AskProxyScript(session, url, proxy.options, LastScriptAnswer.answer);
-    }
-    const RequestProxy choice =
-        ChooseRequestProxy(proxy.options, LastScriptAnswer.answered ? &LastScriptAnswer.answer : nullptr);
+    const RequestProxy choice = ProxyForRequest(session, url, proxy.options);
     if (choice.kind != RequestProxy::Kind::Named) return;  // the session goes direct already
     WINHTTP_PROXY_INFO info{};
     info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
@@ -135,3 +169,5 @@ void ApplyRequestProxy(HINTERNET session, HINTERNET request, const std::wstring&
     info.lpszProxyBypass = choice.bypass.empty() ? nullptr : const_cast<LPWSTR>(choice.bypass.c_str());
     ::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
 }
+
+void ForgetProxyScriptFailures() { ForgetProxyFailures(KeptAnswers); }

@@ -64,19 +64,13 @@ struct BodyStream {
     Pace pace{};
 };
 
-// The text of a failed read: a read that failed after a cancel is a cancel.
-std::wstring ReadErrorText(const wchar_t* prefix, DWORD code) {
-    if (CancelRequested.load()) return kCancelledText;
-    return prefix + WindowsErrorText(code);
-}
-
 constexpr wchar_t kFileReadPrefix[] = L"Błąd odczytu HTTP: ";
 
 // Adds what has arrived to the buffer; `finished` at the end of the body.
 bool ReadSome(BodyStream& stream, bool& finished, std::wstring& error) {
     DWORD available = 0;
     if (!::WinHttpQueryDataAvailable(stream.request, &available)) {
-        error = ReadErrorText(kFileReadPrefix, ::GetLastError());
+        error = kFileReadPrefix + WindowsErrorText(::GetLastError());
         return false;
     }
     if (available == 0) {
@@ -91,7 +85,7 @@ bool ReadSome(BodyStream& stream, bool& finished, std::wstring& error) {
     DWORD read = 0;
     const DWORD wanted = std::min(available, kDownloadBufferSize - stream.buffered);
     if (!::WinHttpReadData(stream.request, stream.buffer.get() + stream.buffered, wanted, &read)) {
-        error = ReadErrorText(kFileReadPrefix, ::GetLastError());
+        error = kFileReadPrefix + WindowsErrorText(::GetLastError());
         return false;
     }
     stream.buffered += read;
@@ -122,13 +116,14 @@ bool WriteBuffered(BodyStream& stream, const DownloadProgressCallback& onProgres
     return true;
 }
 
-}  // namespace
+// Any failure while the cancel flag is set is the player's cancel, whatever
+// ended it (a read cut short, the pace, a size rule, a write).
+bool Finished(bool ok, std::wstring& error) {
+    if (!ok && CancelRequested.load()) error = kCancelledText;
+    return ok;
+}
 
-SlowTransferRule SlowTransferLimit;
-
-bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstring& error) {
-    HttpsRequestHandles handles;
-    if (!OpenHttpsRequest(url, handles, error)) return false;
+bool ReadBodyToMemory(HttpsRequestHandles& handles, std::vector<char>& bytes, std::wstring& error) {
     bytes.clear();
     Pace pace{};
     for (;;) {
@@ -138,7 +133,7 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
         }
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(handles.request.Get(), &available)) {
-            error = ReadErrorText(L"WinHttpQueryDataAvailable: ", ::GetLastError());
+            error = L"WinHttpQueryDataAvailable: " + WindowsErrorText(::GetLastError());
             return false;
         }
         if (available == 0) {
@@ -160,7 +155,7 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
         bytes.resize(oldSize + available);
         DWORD read = 0;
         if (!::WinHttpReadData(handles.request.Get(), bytes.data() + oldSize, available, &read)) {
-            error = ReadErrorText(L"WinHttpReadData: ", ::GetLastError());
+            error = L"WinHttpReadData: " + WindowsErrorText(::GetLastError());
             return false;
         }
         bytes.resize(oldSize + read);
@@ -173,27 +168,15 @@ bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstri
     }
 }
 
-bool DownloadToFile(const std::wstring& url, const std::wstring& path,
-                    const DownloadProgressCallback& onProgress, std::wstring& error,
-                    std::uint64_t maxBytes) {
-    // Declared first so it closes last: buffer, then file, then request handles.
-    HttpsRequestHandles handles;
-    if (!OpenHttpsRequest(url, handles, error)) return false;
-
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD code = ::GetLastError();
-        error = L"Nie można utworzyć pliku " + path + L": " + WindowsErrorText(code);
-        return false;
-    }
+bool StreamBodyToFile(HttpsRequestHandles& handles, HANDLE file, const DownloadProgressCallback& onProgress,
+                      std::wstring& error, std::uint64_t maxBytes) {
     if (CancelRequested.load()) {
         error = kCancelledText;
         return false;
     }
     // The buffer is allocated once; uninitialised on purpose, since every byte
     // is read before it is written out.
-    BodyStream stream{handles.request.Get(), file.Get(), maxBytes,
+    BodyStream stream{handles.request.Get(), file, maxBytes,
                       std::unique_ptr<char[]>(new char[kDownloadBufferSize])};
     for (;;) {
         bool finished = false;
@@ -204,7 +187,8 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path,
             if (!WriteBuffered(stream, onProgress, error)) return false;
         }
         if (finished) {
-            ::FlushFileBuffers(file.Get());
+            // On disk before anyone reads the file back.
+            ::FlushFileBuffers(file);
             return true;
         }
         if (CancelRequested.load()) {
@@ -212,4 +196,37 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path,
             return false;
         }
     }
+}
+
+}  // namespace
+
+SlowTransferRule SlowTransferLimit;
+
+bool FetchToMemory(const std::wstring& url, std::vector<char>& bytes, std::wstring& error) {
+    HttpsRequestHandles handles;
+    if (!OpenHttpsRequest(url, handles, error)) return false;
+    return Finished(ReadBodyToMemory(handles, bytes, error), error);
+}
+
+bool DownloadToFile(const std::wstring& url, const FileHandle& file, const DownloadProgressCallback& onProgress,
+                    std::wstring& error, std::uint64_t maxBytes) {
+    HttpsRequestHandles handles;
+    if (!OpenHttpsRequest(url, handles, error)) return false;
+    return Finished(StreamBodyToFile(handles, file.Get(), onProgress, error, maxBytes), error);
+}
+
+bool DownloadToFile(const std::wstring& url, const std::wstring& path,
+                    const DownloadProgressCallback& onProgress, std::wstring& error,
+                    std::uint64_t maxBytes) {
+    HttpsRequestHandles handles;
+    if (!OpenHttpsRequest(url, handles, error)) return false;
+    // Declared after the request handles, so it closes first.
+    const FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD code = ::GetLastError();
+        error = L"Nie można utworzyć pliku " + path + L": " + WindowsErrorText(code);
+        return Finished(false, error);
+    }
+    return Finished(StreamBodyToFile(handles, file.Get(), onProgress, error, maxBytes), error);
 }

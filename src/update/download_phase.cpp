@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "common/handle.h"
 #include "common/long_path.h"
 #include "common/run_flags.h"
 #include "common/win_compat.h"
@@ -68,15 +69,18 @@ bool TryOnce(RunContext& run, const ManifestEntry& entry, const StagedFile& stag
         ReportStatus(L"Ponowne pobieranie pliku (" + AttemptOfText(record.attempt) + L")...");
     }
     // Made before the request, so a name a scanner still holds is waited out
-    // within this attempt instead of costing it.
-    const bool created = CreateStagingFile(staged, run.errorText);
+    // within this attempt instead of costing it; the download writes through
+    // this one handle, never opening the name again.
+    FileHandle stagingFile;
+    const bool created = CreateStagingFile(staged, stagingFile, run.errorText);
     const SteadyClock::time_point start = SteadyClock::now();
     // The staging file never holds more than the entry's size.
     const bool transferred =
         created && DownloadToFile(
-                       url, LongPathForm(staged.stagingPath),
+                       url, stagingFile,
                        [&run](std::uint64_t bytes) { ReportDownloadProgress(run.progress, bytes); }, run.errorText,
                        entry.size);
+    stagingFile.Reset();  // closed before it is removed or read back
     record.seconds = SecondsSince(start);
     if (!transferred) {
         run.errorText = ShownPathText(run.errorText, staged.stagingPath);

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "common/win_compat.h"
 #include "config/error_text.h"
+#include "net/https_request.h"
 
 namespace {
 
@@ -38,15 +39,19 @@ void PrepareStaging(const StagedFile& staged) {
     RemoveStagingFile(staged);
 }
 
-bool CreateStagingFile(const StagedFile& staged, std::wstring& errorText) {
+bool CreateStagingFile(const StagedFile& staged, FileHandle& file, std::wstring& errorText) {
     const std::wstring longPath = LongPathForm(staged.stagingPath);
     const ULONGLONG start = ::GetTickCount64();
     for (;;) {
-        const FileHandle file(StagingCreateFile(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.Reset(StagingCreateFile(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) return true;
         const DWORD error = ::GetLastError();
-        if (!IsBusyName(error) || ::GetTickCount64() - start >= kBusyStagingWaitMs || CancelRequested.load()) {
+        if (CancelRequested.load()) {
+            errorText = kCancelledText;
+            return false;
+        }
+        if (!IsBusyName(error) || ::GetTickCount64() - start >= kBusyStagingWaitMs) {
             errorText = L"Nie można utworzyć pliku " + staged.stagingPath + L": " + WindowsErrorText(error);
             return false;
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/handle.h"
 #include "common/win_compat.h"
 #include "net/manifest.h"
 
@@ -28,12 +29,14 @@ StagedFile StagingFor(const ManifestEntry& entry, const std::wstring& patcherExe
 // earlier run; errors are of no consequence (the download reports them).
 void PrepareStaging(const StagedFile& staged);
 
-// Creates (or empties) the staging file for one attempt's transfer. A virus
-// scanner still reading the last attempt's file, or that file's pending
-// delete, keeps the name busy for a moment: access denied, a sharing
-// violation or a pending delete is retried for about 2 s before it fails.
-// False with `errorText` naming the staging path as the player knows it.
-bool CreateStagingFile(const StagedFile& staged, std::wstring& errorText);
+// Creates (or empties) the staging file for one attempt's transfer and hands
+// its handle (write only, not shared) to `file`: the download writes through
+// it, so the name is opened once per attempt. A virus scanner still reading
+// the last attempt's file, or that file's pending delete, keeps the name busy
+// for a moment: access denied, a sharing violation or a pending delete is
+// retried for about 2 s before it fails. False with `errorText` naming the
+// staging path as the player knows it, or "Operacja anulowana." on a cancel.
+bool CreateStagingFile(const StagedFile& staged, FileHandle& file, std::wstring& errorText);
 
 // The CreateFileW that CreateStagingFile calls; tests put a recorder here.
 using CreateFileCall = decltype(&::CreateFileW);

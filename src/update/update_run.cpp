@@ -9,6 +9,7 @@
 #include "config/log.h"
 #include "config/settings.h"
 #include "net/manifest_signature.h"
+#include "net/proxy_choice.h"
 #include "net/transfer.h"
 #include "system/configurator_shutdown.h"
 #include "system/game_shutdown.h"
@@ -52,6 +53,7 @@ bool VerifyManifestSignature(const std::wstring& signatureUrl, const std::vector
 
 bool FetchManifest(RunContext& run) {
     ReportStatus(L"Pobieranie listy plików...");
+    ForgetProxyScriptFailures();  // a proxy script missing last run may be there now
     // The tick count defeats caches between the patcher and the server.
     const std::wstring fileUrl = BuildFileUrl(Settings.baseUrl, Settings.manifestPath);
     const std::wstring nocache = std::to_wstring(::GetTickCount64());

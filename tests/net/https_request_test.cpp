@@ -198,13 +198,32 @@ TEST(HttpsRequestCancel, CancelDuringAHopEndsWithItAndSendsNoMore) {
     EXPECT_TRUE(RequestsFor("/hops/1/300?id=" + token).empty());
 }
 
-TEST(HttpsRequestProxy, AProxyScriptDecidesPerRequestBeforeTheNamedProxy) {
+TEST(HttpsRequestProxy, AProxyScriptDecidesPerRequestBeforeTheNamedProxyThenTheDefault) {
     const InternetOptionsProxy scripted{true, L"", L"p:8080", L"<local>"};
     EXPECT_EQ(ClassicAccessType(scripted), static_cast<DWORD>(WINHTTP_ACCESS_TYPE_NO_PROXY));
     const RequestProxy answer{RequestProxy::Kind::Direct, L"", L""};
-    EXPECT_EQ(ChooseRequestProxy(scripted, &answer).kind, RequestProxy::Kind::Direct);
-    const RequestProxy fallback = ChooseRequestProxy(scripted, nullptr);  // no script found
+    const RequestProxy winHttpDefault{RequestProxy::Kind::Named, L"d:3128", L""};
+    EXPECT_EQ(ChooseRequestProxy(scripted, &answer, winHttpDefault).kind, RequestProxy::Kind::Direct);
+    const RequestProxy fallback = ChooseRequestProxy(scripted, nullptr, winHttpDefault);  // no script found
     EXPECT_EQ(fallback.proxy + L"|" + fallback.bypass, L"p:8080|<local>");
+    const InternetOptionsProxy detectOnly{true, L"", L"", L""};  // no script found, no proxy named
+    EXPECT_EQ(ChooseRequestProxy(detectOnly, nullptr, winHttpDefault).proxy, L"d:3128");
+}
+
+TEST(HttpsRequestProxy, ChoicesAreKeptPerOriginAndFailuresOnlyUntilTheNextRun) {
+    ProxyAnswers answers;
+    KeepProxyAnswer(answers, L"https://gracz@CDN.example/a?b", true, {RequestProxy::Kind::Named, L"a:1", L""});
+    KeepProxyAnswer(answers, L"https://cdn.example:8443/", false, {});  // no script: a failure
+    KeepProxyAnswer(answers, L"https://[::1]/", false, {});
+    ASSERT_NE(FindProxyAnswer(answers, L"https://cdn.example:443/other"), nullptr);
+    EXPECT_EQ(FindProxyAnswer(answers, L"https://cdn.example:443/other")->proxy, L"a:1");
+    EXPECT_EQ(FindProxyAnswer(answers, L"https://cdn.example:8443/z")->kind, RequestProxy::Kind::Direct);
+    EXPECT_EQ(FindProxyAnswer(answers, L"https://other.example/"), nullptr);
+    EXPECT_EQ(FindProxyAnswer(answers, L"https://[::1]:8443/"), nullptr);
+    ForgetProxyFailures(answers);  // the next run
+    EXPECT_EQ(FindProxyAnswer(answers, L"https://cdn.example:8443/z"), nullptr);
+    EXPECT_EQ(FindProxyAnswer(answers, L"https://[::1]:443/"), nullptr);
+    EXPECT_NE(FindProxyAnswer(answers, L"https://cdn.example/"), nullptr);
 }
 
 }  // namespace

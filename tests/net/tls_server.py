@@ -31,7 +31,8 @@ Every listener serves the same routes:
                               same with a release and an expiry); an empty plan
                               serves the file.
 Each request becomes one JSON line in REQUEST_LOG: listener, path (with the
-query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP).
+query), user_agent, tls (e.g. "TLSv1.2", "" for plain HTTP), peer (the client's
+port: one per connection).
 """
 import base64
 import hashlib
@@ -73,7 +74,8 @@ class Handler(BaseHTTPRequestHandler):
     def record(self):
         tls = self.connection.version() if isinstance(self.connection, ssl.SSLSocket) else ""
         entry = {"listener": self.server.name, "path": self.path,
-                 "user_agent": self.headers.get("User-Agent", ""), "tls": tls or ""}
+                 "user_agent": self.headers.get("User-Agent", ""), "tls": tls or "",
+                 "peer": self.client_address[1]}
         with LOG_LOCK, open(self.server.log_path, "a", encoding="utf-8") as log:
             log.write(json.dumps(entry) + "\n")
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -91,15 +92,20 @@ TEST_F(FaultTest, ManifestFailuresNameTheirCause) {
 TEST_F(FaultTest, CancelDuringADrippingManifestEndsWithTheCancelText) {
     Publish(L"a.txt", "a");
     WriteManifest();
-    Plan(L"manifest.md5", {"slow 4 200"});  // about 2 s for the whole manifest
+    Plan(L"manifest.md5", {"slow 2 500"});  // about 10 s for the whole manifest
+    std::chrono::steady_clock::time_point cancelled;
     std::thread canceller([&] {
         while (SiteRequests().empty()) ::Sleep(10);
         ::Sleep(300);
+        cancelled = std::chrono::steady_clock::now();
         CancelRequested.store(true);
     });
     WriteIni();
     EXPECT_EQ(RunExpectingFailure(), L"Operacja anulowana.");
+    const auto ended = std::chrono::steady_clock::now();
     canceller.join();
+    // Seen between reads, not only before the next request: the drip had seconds to go.
+    EXPECT_LT(ended - cancelled, std::chrono::seconds(3));
     EXPECT_EQ(SiteRequests().size(), 1u);  // neither the signature nor a file after it
 }
 
@@ -276,6 +282,21 @@ TEST_F(FaultTest, AStagingFileAScannerStillHoldsIsWaitedForWithinTheAttempt) {
     EXPECT_EQ(ValuesOf(posted, WM_PATCHER_DONE), std::vector<WPARAM>{1}) << Describe(posted);
     EXPECT_EQ(ReadGameFile(L"Data\\mapa.pak"), PatternBytes(40000));
     for (const std::wstring& line : LastRunLog()) EXPECT_FALSE(StartsWith(line, L"Próba pobrania")) << WideToUtf8(line);
+}
+
+// The player closes the patcher while a scanner holds the staging name.
+HANDLE WINAPI CancelWhileBusy(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    CancelRequested.store(true);
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+}
+
+TEST_F(FaultTest, AStagingNameBusyAtACancelLogsTheCancel) {
+    OneStaleFile({});
+    StagingCreateFile = CancelWhileBusy;
+    EXPECT_EQ(RunExpectingFailure(), L"Operacja anulowana.");
+    StagingCreateFile = ::CreateFileW;
+    EXPECT_EQ(LastRunLog()[1], L"Próba pobrania 1/3 nie powiodła się dla Data\\mapa.pak: Operacja anulowana.");
 }
 
 TEST_F(FaultTest, ADripEndsTheAttemptAsTooSlow) {

@@ -49,11 +49,20 @@ class NetServers:
     def www_dir(self):
         return self.values["WWW_DIR"]
 
-    def requests(self, prefix=""):
-        """Paths (with their queries) of the requests logged so far that begin with `prefix`."""
+    def entries(self, prefix=""):
+        """The logged requests (path, peer...) whose path begins with `prefix`. A
+        path sent in absolute form (Wine does so through a proxy's tunnel) counts
+        by its part after the host."""
         with open(self.values["REQUEST_LOG"], encoding="utf-8") as log:
             entries = [json.loads(line) for line in log if line.strip()]
-        return [entry["path"] for entry in entries if entry["path"].startswith(prefix)]
+        for entry in entries:
+            if entry["path"].startswith("https://"):
+                entry["path"] = "/" + entry["path"].split("/", 3)[3]
+        return [entry for entry in entries if entry["path"].startswith(prefix)]
+
+    def requests(self, prefix=""):
+        """Paths (with their queries) of the requests logged so far that begin with `prefix`."""
+        return [entry["path"] for entry in self.entries(prefix)]
 
 
 @dataclass
@@ -126,6 +135,10 @@ class Site:
     def requests(self):
         """Requests for this site, as paths relative to its base (queries kept), in order."""
         return [path[len(self.url_path):] for path in self.servers.requests(self.url_path)]
+
+    def connections(self):
+        """The client ports this site's requests came from: one per connection."""
+        return {entry["peer"] for entry in self.servers.entries(self.url_path)}
 
     def file_requests(self, relative):
         """The queries of every request for one file, in order."""
