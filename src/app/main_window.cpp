@@ -58,6 +58,11 @@ struct WindowResources {
     GdiObject backgroundBrush;
     IconHandle headerIcon;
     bool closeQuestionOpen = false;
+    // Set from a run's start until the window has shown its end: the worker
+    // still frees the run's state after its last post (a 100,000-file
+    // manifest takes a while), and a player who closes a finished run is not
+    // asked whether to stop it.
+    bool runShown = false;
 };
 WindowResources Ui;
 
@@ -138,6 +143,7 @@ void StartUpdateRun() {
     ::EnableWindow(ControlAt(Slot::Repair), FALSE);
     ::SendMessageW(ControlAt(Slot::TotalBar), PBM_SETPOS, 0, 0);
     ::SendMessageW(ControlAt(Slot::FileBar), PBM_SETPOS, 0, 0);
+    Ui.runShown = true;
     StartUpdateWorker();
 }
 
@@ -235,7 +241,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }
 
 LRESULT OnClose(HWND window) {
-    if (UpdateRunActive()) {
+    if (Ui.runShown && UpdateRunActive()) {
         // A second close request while the question is open is the same request.
         if (Ui.closeQuestionOpen) return 0;
         Ui.closeQuestionOpen = true;
@@ -282,6 +288,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY: return OnDestroy(window);
         default: {
             LRESULT result = 0;
+            if (message == WM_PATCHER_DONE) Ui.runShown = false;
             if (HandlePatcherMessage(window, message, wParam, lParam, result)) return result;
             break;
         }
