@@ -81,6 +81,7 @@ def newer_than_windows_7(imported):
 
 @pytest.mark.parametrize("program", PROGRAMS)
 def test_imports_are_known_dlls_and_windows_7_functions_newer_ones_looked_up(program):
+    assert {"CreateFileW", "GetLastError"} <= imports(program).get("kernel32.dll", set())  # the table was read
     assert set(imports(program)) <= KNOWN_DLLS
     assert newer_than_windows_7(imports(program)) == {}
     data = Path(program).read_bytes()
@@ -95,6 +96,7 @@ def test_headers_ask_for_windows_7_aslr_and_dep_without_a_time_stamp(program):
     assert "\tDYNAMIC_BASE\n" in header and "\tNX_COMPAT\n" in header
     # Executable sections show as CODE, writable ones without READONLY.
     sections = re.findall(r"^ +\d+ (\S+) .*\n +(.*)$", run("OBJDUMP", program, "-h"), re.M)
+    assert "CODE" in dict(sections).get(".text", "") and ".data" in dict(sections)  # the sections were read
     assert [name for name, flags in sections if "CODE" in flags and "READONLY" not in flags] == []
 
 
